@@ -1,0 +1,10 @@
+#include "app/app_state.h"
+
+namespace tw {
+
+AppState& GetAppState() {
+  static AppState state;
+  return state;
+}
+
+}  // namespace tw

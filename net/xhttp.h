@@ -1,0 +1,107 @@
+// One HTTP GET through WinINet into an XWriteStream: asynchronously on a worker
+// thread that reports by the transfer messages, or synchronously.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstdint>
+#include <string>
+
+#include "net/write_stream.h"
+
+namespace tw {
+
+// Transfer error codes (httperr).
+enum XHttpError : int {
+  XHttpErrCrackUrl = 1,
+  XHttpErrInternetOpen = 2,
+  XHttpErrConnect = 3,
+  XHttpErrNoHandle = 4,
+  XHttpErrOpenRequest = 5,
+  XHttpErrSendRequest = 6,
+  XHttpErrQueryStatus = 7,
+  XHttpErrStatus1xx = 8,
+  XHttpErrStatus3xx = 9,
+  XHttpErrStatus4xx = 10,
+  XHttpErrStatus5xx = 11,
+  XHttpErrStatusOther = 12,
+  XHttpErrQueryDataAvailable = 13,
+  XHttpErrReadFile = 14,
+  XHttpErrAllocUrlBuffer = 18,
+  XHttpErrStreamWrite = 20,
+  XHttpErrSizeLimit = 21,
+  XHttpErrAddHeaders = 22,
+  XHttpErrSecurity = 99,
+};
+
+// Every transfer copies this record by value.
+struct XHttpOptions {
+  std::wstring agent = L"XHttp";
+  uint32_t connectTimeout = 10000;   // ms
+  uint32_t receiveTimeout = 10000;   // ms
+  uint32_t connectRetries = 5;
+  uint32_t maxConnsPerServer = 0;    // process-wide when not 0
+  uint32_t noAutoRedirect = 0;
+  int32_t sizeLimit = 31457280;      // bytes; XHttp_Get only
+  uint32_t ignoreCertErrors = 0;
+  std::wstring extraHeaders;
+  uint8_t allowAuthDialog = 0;
+  HWND dialogParent = nullptr;
+  uint32_t pickBytes = 262144;       // XHttpMulti only
+  uint32_t pickMs = 5000;            // XHttpMulti only
+};
+
+// The state of one transfer; lives on the stack of the thread that runs it.
+class XHttpContext {
+ public:
+  static constexpr uint32_t kChunkSize = 4096;
+
+  XHttpContext();
+  explicit XHttpContext(const XHttpOptions& options);
+  ~XHttpContext();
+  XHttpContext(const XHttpContext&) = delete;
+  XHttpContext& operator=(const XHttpContext&) = delete;
+
+  bool Open(const std::wstring& url);
+  bool Send();
+  // One read of at most kChunkSize bytes; *bytesRead 0 marks the end of the body.
+  bool ReadChunk(uint8_t* buffer, DWORD* bytesRead);
+  bool ReadToStream(XWriteStream* stream);
+
+  int httperr() const { return httperr_; }
+  DWORD syserr() const { return syserr_; }
+  int32_t contentLength() const { return contentLength_; }
+  XHttpOptions& options() { return options_; }
+  // Records a failure: code, then the thread's last error (security errors
+  // turn the code into 99).
+  void RecordError(int code);
+  void RecordError(int code, DWORD systemError);
+
+  // The URL as WinINet receives it: UTF-8, bytes above 0x7F and below 0x20
+  // replaced by %XX, nothing else touched.
+  static std::string EscapeUrl(const std::wstring& url);
+
+ private:
+  struct Impl;
+  Impl* impl_;  // owned: WinINet handles and URL component buffers
+  XHttpOptions options_;
+  int httperr_ = 0;
+  DWORD syserr_ = 0;
+  int32_t contentLength_ = -1;
+};
+
+// Starts a transfer of url into filePath (created anew; empty: the body is
+// counted, not stored) on a detached worker thread that posts the transfer
+// messages to target. agent, when not null, replaces the options' agent;
+// options null means the defaults. False when the file cannot be created (the
+// last error is the creation's) or the thread cannot start.
+bool XHttp_GetAsync(const std::wstring& url, const std::wstring& filePath, HWND target,
+                    const wchar_t* agent, const XHttpOptions* options, LONG* idOut);
+
+// Runs a transfer on the calling thread into the caller's stream. True when
+// the whole body was written.
+bool XHttp_Get(const std::wstring& url, XWriteStream* stream, const wchar_t* agent,
+               int* httperrOut, const XHttpOptions* options);
+
+}  // namespace tw

@@ -1,0 +1,88 @@
+// The program's only top-level window and the owner of the setup session:
+// version check, setup download, CRC and signature check, launch, and the one
+// failure display. Everything runs on the user-interface thread; transfers
+// reach the window only through the posted transfer messages.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "net/xhttp_multi.h"
+#include "support/unique_handle.h"
+#include "ui/dib_buffer.h"
+#include "ui/hyperlink_static.h"
+#include "ui/window_base.h"
+
+namespace tw {
+
+enum SessionStage : int32_t {
+  StageIdle = 0,           // no transfer of interest
+  StageVersionCheck = 1,   // the version-info transfer runs
+  StageSetupDownload = 2,  // the setup-file transfer runs
+  StageLaunched = 3,       // the setup program has been started
+  StageFailed = 4,         // a completed transfer's file was unusable
+};
+
+// Timer ids.
+enum MainWndTimer : UINT_PTR {
+  TimerShowWindow = 1,   // 300 ms after creation: show, topmost
+  TimerCloseSilent = 2,  // 10 ms after a failure in silent mode: WM_CLOSE
+  TimerNotTopmost = 3,   // 300 ms after showing: back to the normal z-order
+};
+
+class CMainWnd : public CWindowImpl {
+ public:
+  CMainWnd();
+  ~CMainWnd() override;
+
+  // Creates the hidden window and starts the session. False when the window
+  // cannot be created.
+  bool CreateAndStart();
+
+  bool ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                            LRESULT& result, DWORD mapId) override;
+
+  void OnTimer(UINT_PTR id);
+  void SetStatusText(const std::wstring& text);
+  void ShowPercent(int percent);
+  void ShowFailure(const std::wstring& text, const std::wstring& log);
+
+  // Version check (both stages' error handlers live here too).
+  void StartCheckVersion();
+  void OnXHttpErr(int code);
+  void OnXHttpErrSys(DWORD code);
+  void OnXHttpComplete(int result);
+  // Setup download and CRC check.
+  void StartSetupDownload();
+  // Signature check and launch.
+  void LaunchSetup();
+
+  // The session's state; public so that the tests can read and prepare it.
+  int32_t totalBytes = -1;        // announced setup size; -1 until known
+  std::wstring versionFilePath;
+  std::wstring statusText;
+  int32_t stage = StageIdle;
+  UniqueFont statusFont;          // created at construction; null: the DC's default font
+  int32_t lastPercent = -1;
+  std::wstring setupUrls[5];
+  uint32_t sleepInterval = 0;     // ms
+  uint32_t setupCrc = 0;
+  std::wstring setupFileName;
+  std::wstring setupFilePath;
+  XHyperLinkStatic homepageLink;
+  DibBuffer backBuffer;
+  XHttpMultiResult multiResult;
+
+ private:
+  void OnVersionCheckComplete(int result);
+  void OnSetupDownloadComplete(int result);
+  void OnSize();
+  LRESULT OnPaint();
+};
+
+// The version-info URL on the version server.
+std::wstring VersionInfoUrl();
+
+}  // namespace tw
