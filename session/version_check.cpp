@@ -1,0 +1,129 @@
+// The first stage of the session: fetch the version-info file, accept or
+// refuse it, take the download description and hand over to the download.
+// Also the two error-message handlers, which serve both transfers.
+#include <windows.h>
+
+#include <cwchar>
+
+#include "config/ini_document.h"
+#include "config/ui_text.h"
+#include "config/version_info.h"
+#include "diag/build_stamp.h"
+#include "diag/os_info.h"
+#include "net/xhttp.h"
+#include "session/main_wnd.h"
+#include "session/transfer_options.h"
+#include "support/file_helpers.h"
+#include "support/format_text.h"
+
+namespace tw {
+
+namespace {
+
+constexpr wchar_t kVersionFileName[] = L"tarnwick.versioninfo.ini";
+constexpr wchar_t kEdition[] = L"PRO";
+
+}  // namespace
+
+std::wstring VersionInfoUrl() {
+  return L"https://" TARNWICK_VERSION_HOST L"/tarnwick.std/versioninfo.ini";
+}
+
+void CMainWnd::StartCheckVersion() {
+  const std::wstring url = VersionInfoUrl();
+  const std::wstring agent = GetUserAgent();
+  const XHttpOptions options = MakeSessionTransferOptions(Hwnd());
+
+  versionFilePath = GetTempFolder() + kVersionFileName;
+  bool started = XHttp_GetAsync(url, versionFilePath, Hwnd(), agent.c_str(), &options, nullptr);
+  DWORD lastError = started ? ERROR_SUCCESS : GetLastError();
+  if (!started && lastError == ERROR_SHARING_VIOLATION) {
+    // Another process holds the usual file open: use a name of our own.
+    versionFilePath = GetTempFolder() + L"tarnwick.versioninfo." + MakeUniqueToken() + L".ini";
+    started = XHttp_GetAsync(url, versionFilePath, Hwnd(), agent.c_str(), &options, nullptr);
+    if (!started) lastError = GetLastError();
+  }
+
+  if (started) {
+    stage = StageVersionCheck;
+    SetStatusText(GetUiText(L"TEXT_VERSION_CHECKING"));
+    return;
+  }
+  stage = StageIdle;
+  ShowFailure(GetUiText(L"TEXT_VERSION_CHECK_FAILED"),
+              FormatText(L"err - StartCheckVersion()/XHttp_GetAsync failed, GetLastError()=%u, filePathName=%s",
+                         lastError, versionFilePath.c_str()));
+  ShowWindow(homepageLink.Hwnd(), SW_SHOW);
+}
+
+void CMainWnd::OnXHttpErr(int code) {
+  const std::wstring codeText = FormatText(L"XHTTPERR:%d", code);
+  if (stage == StageVersionCheck) {
+    ShowFailure(GetUiText(L"TEXT_VERSION_CHECK_FAILED"),
+                L"OnXHttpErr() - cannot download version file " + codeText);
+    return;
+  }
+  ShowFailure(FormatText(L"%s (Err:%d)", GetUiText(L"TEXT_DOWNLOAD_FAILED").c_str(), code),
+              L"OnXHttpErr() at setupfile file download " + codeText);
+}
+
+void CMainWnd::OnXHttpErrSys(DWORD code) {
+  const std::wstring sysText = FormatText(L"SYSERR:%d, ver_url:%s, os:%s", code, VersionInfoUrl().c_str(),
+                                          GetOsName(GetOsId()));
+  ShowFailure(GetUiText(L"TEXT_VERSION_CHECK_FAILED"),
+              L"OnXHttpErr() - cannot download version file " + sysText);
+}
+
+void CMainWnd::OnXHttpComplete(int result) {
+  switch (stage) {
+    case StageVersionCheck:
+      OnVersionCheckComplete(result);
+      break;
+    case StageSetupDownload:
+      OnSetupDownloadComplete(result);
+      break;
+    default:
+      break;  // no transfer of interest runs in the other stages
+  }
+}
+
+void CMainWnd::OnVersionCheckComplete(int result) {
+  if (result == 0) {
+    ShowFailure(GetUiText(L"TEXT_VERSION_CHECK_FAILED"), L"err - cannot download version file(2)");
+    ShowWindow(homepageLink.Hwnd(), SW_SHOW);
+    stage = StageIdle;
+    return;
+  }
+
+  IniDocument document;
+  if (!document.LoadFile(versionFilePath)) {
+    ShowFailure(GetUiText(L"TEXT_VERSION_CHECK_FAILED"), L"err at open version file");
+    ShowWindow(homepageLink.Hwnd(), SW_SHOW);
+    stage = StageFailed;
+    return;
+  }
+
+  // The server's protocol number must not be newer than ours; 0 means missing.
+  const uint32_t version = document.GetInt(L"VERSION", L"ONLINE_SETUP_VERSION", 0);
+  if (version == 0 || static_cast<int32_t>(version) > ProtocolNumber) {
+    ShowFailure(GetUiText(L"TEXT_VERSION_CHECK_FAILED"), L"err at using old version");
+    ShowWindow(homepageLink.Hwnd(), SW_SHOW);
+    stage = StageFailed;
+    return;
+  }
+
+  DownloadInfo info;
+  info.sleepInterval = sleepInterval;
+  info.fileName = setupFileName;
+  ReadDownloadInfo(document, kEdition, &info);
+  for (int slot = 0; slot < 5; ++slot) setupUrls[slot] = info.urls[slot];
+  sleepInterval = info.sleepInterval;
+  setupFileName = info.fileName;
+  // wcstoul rules: white space, optional 0x, stops at the first non-digit;
+  // no digits give 0, more than 32 bits give 0xFFFFFFFF (compare skipped).
+  setupCrc = static_cast<uint32_t>(wcstoul(info.crc32Text.c_str(), nullptr, 16));
+
+  StartSetupDownload();
+}
+
+}  // namespace tw
