@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# with-env.sh STATE command [args]: runs a Linux command (an end-to-end test
+# driver) with the test run's Wine prefix, display and server ports exported.
+set -u
+state=${1:?state folder}
+shift
+# shellcheck disable=SC1091
+. "$state/env" || { echo "no test environment in $state (the wine fixture did not run)" >&2; exit 1; }
+exec "$@"
