@@ -25,6 +25,11 @@ struct DownloadInfo {
 // 1 (X86), 2 (X64) or 3 (A64), from the native machine of the operating
 // system; computed once per process.
 int DetectMachineArch();
+// The code of a native machine reported by IsWow64Process2 (IMAGE_FILE_MACHINE_*):
+// ARM64 3, AMD64 2, I386 1; 0 for any other machine (undecided).
+int MachineArchFromNativeMachine(unsigned short nativeMachine);
+// The code of GetNativeSystemInfo's processor architecture: AMD64 (9) 2, else 1.
+int MachineArchFromProcessorArchitecture(unsigned short processorArchitecture);
 // The tag of an architecture code: "X86", "X64" or "A64".
 const wchar_t* MachineArchTag(int arch);
 // "DOWNLOAD." + edition + "." + tag; also sent as a debug trace.
