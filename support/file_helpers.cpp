@@ -1,0 +1,62 @@
+#include "support/file_helpers.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+
+#include "support/format_text.h"
+
+namespace tw {
+namespace {
+
+constexpr int kClassicPathLimit = 260;  // characters, MAX_PATH
+
+// Existence after GetFileAttributesW failed with `error`: only the not-found
+// codes mean "missing"; anything else (access denied, sharing violation...)
+// counts as existing, and the caller meets the real error when it opens the file.
+bool ExistsAfterError(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_NETPATH:
+    case ERROR_INVALID_NAME:
+      return false;
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
+bool FileExists(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  DWORD error = GetLastError();
+  if (error == ERROR_PATH_NOT_FOUND) {
+    if (lstrlenW(path.c_str()) < kClassicPathLimit) return false;
+    // Long paths are reachable only past the classic limit's normalisation.
+    const std::wstring longPath = L"\\\\?\\" + path;
+    attributes = GetFileAttributesW(longPath.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    error = GetLastError();
+  }
+  return ExistsAfterError(error);
+}
+
+std::wstring GetTempFolder() {
+  wchar_t buffer[MAX_PATH];  // 260 characters
+  const DWORD length = GetTempPathW(MAX_PATH, buffer);
+  // 0 is a failure; a value of MAX_PATH or more is the size the path would need.
+  if (length == 0 || length >= MAX_PATH) return std::wstring();
+  return std::wstring(buffer, length);
+}
+
+std::wstring MakeUniqueToken() {
+  // Low 32 bits of the 64-bit time, printed as a signed number.
+  const int seconds = static_cast<int>(static_cast<uint32_t>(_time64(nullptr)));
+  return FormatText(L"%d%d", seconds, rand());
+}
+
+}  // namespace tw
