@@ -1,0 +1,152 @@
+#include "net/write_stream.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace tw {
+
+// ---------------------------------------------------------------- file stream
+
+XFileWriteStream::XFileWriteStream() : buffer_(new uint8_t[kBufferSize]) {}
+
+XFileWriteStream::~XFileWriteStream() { Close(); }
+
+bool XFileWriteStream::Open(const std::wstring& path) {
+  Close();
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+    // A read-only file of that name: clear its attributes, remove it and try
+    // once more. Both calls are best effort; the second creation decides.
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path.c_str());
+    handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  if (handle == INVALID_HANDLE_VALUE) return false;  // last error is the creation's
+  file_.Reset(handle);
+  fileName_ = path;
+  return true;
+}
+
+void XFileWriteStream::Close() {
+  // Bytes still buffered after a failed flush are dropped; the owner has
+  // already been told by the failed Write.
+  (void)Flush();
+  file_.Reset();
+  buffered_ = 0;
+  position_ = 0;
+  fileName_.clear();
+}
+
+bool XFileWriteStream::Flush() {
+  if (!file_ || buffered_ == 0) {
+    buffered_ = 0;
+    return true;
+  }
+  DWORD written = 0;
+  if (!WriteFile(file_.Get(), buffer_.get(), buffered_, &written, nullptr)) return false;
+  if (written != buffered_) {
+    SetLastError(ERROR_DISK_FULL);
+    return false;
+  }
+  buffered_ = 0;
+  return true;
+}
+
+bool XFileWriteStream::Write(const void* data, uint32_t length) {
+  if (!file_) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  if (kBufferSize - buffered_ >= length) {
+    if (length != 0) std::memcpy(buffer_.get() + buffered_, data, length);
+    buffered_ += length;
+  } else {
+    // Too big for what is left: empty the buffer, then hand the whole block
+    // to the file in one call, without copying it.
+    if (!Flush()) return false;
+    DWORD written = 0;
+    if (!WriteFile(file_.Get(), data, length, &written, nullptr)) return false;
+    if (written != length) {
+      SetLastError(ERROR_DISK_FULL);
+      return false;
+    }
+  }
+  position_ += length;
+  return true;
+}
+
+int64_t XFileWriteStream::Seek(int64_t position) {
+  (void)Flush();  // a failed flush shows at the next Write or Close
+  LONG high = static_cast<LONG>(position >> 32);
+  const DWORD low = SetFilePointer(file_.Get(), static_cast<LONG>(position & 0xFFFFFFFF), &high,
+                                   FILE_BEGIN);
+  if (low == INVALID_SET_FILE_POINTER && GetLastError() == ERROR_NEGATIVE_SEEK) return position_;
+  position_ = position;
+  return position_;
+}
+
+int64_t XFileWriteStream::GetPosition() { return position_; }
+
+int64_t XFileWriteStream::GetSize() {
+  (void)Flush();  // the size reports what reached the file
+  LARGE_INTEGER size;
+  if (!file_ || !GetFileSizeEx(file_.Get(), &size)) return -1;
+  return size.QuadPart;
+}
+
+const std::wstring& XFileWriteStream::FileName() const { return fileName_; }
+
+// -------------------------------------------------------------- memory stream
+
+XMemoryWriteStream::~XMemoryWriteStream() {
+  if (ownsData_) std::free(data_);
+}
+
+bool XMemoryWriteStream::Grow(uint64_t required) {
+  uint64_t capacity = capacity_ < 4096 ? 4096 : capacity_;
+  while (capacity < required) {
+    capacity *= 2;
+    if (capacity > kMaxCapacity) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return false;
+    }
+  }
+  // Reallocating a buffer we do not own would free someone else's memory.
+  void* grown = ownsData_ ? std::realloc(data_, static_cast<size_t>(capacity))
+                          : std::malloc(static_cast<size_t>(capacity));
+  if (grown == nullptr) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+  uint8_t* bytes = static_cast<uint8_t*>(grown);
+  if (!ownsData_ && data_ != nullptr && capacity_ != 0) std::memcpy(bytes, data_, capacity_);
+  std::memset(bytes + capacity_, 0, static_cast<size_t>(capacity - capacity_));
+  data_ = bytes;
+  capacity_ = capacity;
+  ownsData_ = true;
+  return true;
+}
+
+bool XMemoryWriteStream::Write(const void* data, uint32_t length) {
+  if (capacity_ < position_ || capacity_ - position_ < length) {
+    if (!Grow(position_ + length)) return false;
+  }
+  if (length != 0) std::memcpy(data_ + position_, data, length);
+  position_ += length;
+  if (position_ > size_) size_ = position_;
+  return true;
+}
+
+int64_t XMemoryWriteStream::Seek(int64_t position) {
+  if (position < 0) return 0;
+  position_ = static_cast<uint64_t>(position);
+  return position;
+}
+
+int64_t XMemoryWriteStream::GetPosition() { return static_cast<int64_t>(position_); }
+
+int64_t XMemoryWriteStream::GetSize() { return static_cast<int64_t>(size_); }
+
+}  // namespace tw

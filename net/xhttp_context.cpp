@@ -1,0 +1,364 @@
+// The connection steps shared by every transfer: Open (URL, session,
+// connection), Send (request, status), ReadChunk and ReadToStream.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "net/internet_handle.h"
+#include "net/xhttp.h"
+
+namespace tw {
+namespace {
+
+// Sizes of the URL component buffers, in bytes including the terminating zero.
+constexpr DWORD kSchemeSize = 32;
+constexpr DWORD kHostSize = 256;
+constexpr DWORD kUserSize = 128;
+constexpr DWORD kPasswordSize = 128;
+constexpr DWORD kPathSize = 2048;
+constexpr DWORD kExtraSize = 2048;
+constexpr DWORD kContentLengthSize = 2048;
+// Longest URL (UTF-16 units) that is worth escaping: everything longer cannot
+// fit the component buffers anyway.
+constexpr size_t kMaxUrlChars = 8192;
+
+constexpr DWORD kBaseRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                    INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI |
+                                    INTERNET_FLAG_PRAGMA_NOCACHE;
+static_assert(kBaseRequestFlags == 0x84400300, "request flags");
+constexpr DWORD kIgnoreCertFlags =
+    SECURITY_FLAG_IGNORE_REVOCATION | SECURITY_FLAG_IGNORE_UNKNOWN_CA |
+    SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
+    SECURITY_FLAG_IGNORE_REDIRECT_TO_HTTPS | SECURITY_FLAG_IGNORE_REDIRECT_TO_HTTP;
+static_assert(kIgnoreCertFlags == 0xF180, "certificate flags");
+
+bool IsSecurityError(DWORD error) {
+  switch (error) {
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:     // 12037
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:       // 12038
+    case ERROR_INTERNET_MIXED_SECURITY:            // 12041
+    case ERROR_INTERNET_CHG_POST_IS_NON_SECURE:    // 12042
+    case ERROR_INTERNET_POST_IS_NON_SECURE:        // 12043
+    case ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED:   // 12044
+    case ERROR_INTERNET_INVALID_CA:                // 12045
+    case ERROR_INTERNET_CLIENT_AUTH_NOT_SETUP:     // 12046
+    case ERROR_INTERNET_SEC_CERT_ERRORS:           // 12055
+    case ERROR_INTERNET_SEC_CERT_NO_REV:           // 12056
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:       // 12057
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::unique_ptr<char[]> AllocZeroed(DWORD size) {
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
+  if (buffer) std::memset(buffer.get(), 0, size);
+  return buffer;
+}
+
+// The three time-out and retry options; set on every handle of the chain
+// because some WinINet versions ignore them on the session alone.
+void SetTimeoutOptions(HINTERNET handle, const XHttpOptions& options) {
+  DWORD value = options.connectTimeout;
+  InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &value, sizeof(value));
+  value = options.receiveTimeout;
+  InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &value, sizeof(value));
+  value = options.connectRetries;
+  InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_RETRIES, &value, sizeof(value));
+}
+
+}  // namespace
+
+struct XHttpContext::Impl {
+  // Declared so that destruction closes request, then connection, then session.
+  UniqueInternet session;
+  UniqueInternet connection;
+  UniqueInternet request;
+  std::unique_ptr<char[]> scheme, host, user, password, path, extra;
+  INTERNET_SCHEME schemeNumber = INTERNET_SCHEME_UNKNOWN;
+  INTERNET_PORT port = 0;
+  DWORD requestFlags = 0;
+
+  void Reset() {
+    request.Reset();
+    connection.Reset();
+    session.Reset();
+    scheme.reset();
+    host.reset();
+    user.reset();
+    password.reset();
+    path.reset();
+    extra.reset();
+    schemeNumber = INTERNET_SCHEME_UNKNOWN;
+    port = 0;
+    requestFlags = 0;
+  }
+};
+
+XHttpContext::XHttpContext() : impl_(new Impl) {}
+
+XHttpContext::XHttpContext(const XHttpOptions& options) : impl_(new Impl), options_(options) {}
+
+XHttpContext::~XHttpContext() {
+  impl_->Reset();
+  delete impl_;
+}
+
+void XHttpContext::RecordError(int code) { RecordError(code, GetLastError()); }
+
+void XHttpContext::RecordError(int code, DWORD systemError) {
+  httperr_ = code;
+  syserr_ = systemError;
+  if (IsSecurityError(systemError)) httperr_ = XHttpErrSecurity;
+}
+
+std::string XHttpContext::EscapeUrl(const std::wstring& url) {
+  std::string escaped;
+  if (url.empty()) return escaped;
+  const int length = WideCharToMultiByte(CP_UTF8, 0, url.data(), static_cast<int>(url.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return escaped;
+  std::string utf8(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, url.data(), static_cast<int>(url.size()), &utf8[0], length,
+                      nullptr, nullptr);
+  escaped.reserve(utf8.size());
+  for (const char c : utf8) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte > 0x7F || byte < 0x20) {
+      char hex[4];
+      std::snprintf(hex, sizeof(hex), "%%%02X", byte);
+      escaped.append(hex, 3);
+    } else {
+      escaped.push_back(c);
+    }
+  }
+  return escaped;
+}
+
+bool XHttpContext::Open(const std::wstring& url) {
+  impl_->Reset();
+  httperr_ = 0;
+  syserr_ = 0;
+  contentLength_ = -1;
+
+  Impl& s = *impl_;
+  s.scheme = AllocZeroed(kSchemeSize);
+  s.host = AllocZeroed(kHostSize);
+  s.user = AllocZeroed(kUserSize);
+  s.password = AllocZeroed(kPasswordSize);
+  s.path = AllocZeroed(kPathSize);
+  s.extra = AllocZeroed(kExtraSize);
+  if (!s.scheme || !s.host || !s.user || !s.password || !s.path || !s.extra) {
+    RecordError(XHttpErrAllocUrlBuffer, ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+
+  if (url.size() > kMaxUrlChars) {
+    RecordError(XHttpErrCrackUrl, ERROR_INTERNET_INVALID_URL);
+    return false;
+  }
+  const std::string escaped = EscapeUrl(url);
+
+  URL_COMPONENTSA parts = {};
+  parts.dwStructSize = sizeof(parts);
+  parts.lpszScheme = s.scheme.get();
+  parts.dwSchemeLength = kSchemeSize;
+  parts.lpszHostName = s.host.get();
+  parts.dwHostNameLength = kHostSize;
+  parts.lpszUserName = s.user.get();
+  parts.dwUserNameLength = kUserSize;
+  parts.lpszPassword = s.password.get();
+  parts.dwPasswordLength = kPasswordSize;
+  parts.lpszUrlPath = s.path.get();
+  parts.dwUrlPathLength = kPathSize;
+  parts.lpszExtraInfo = s.extra.get();
+  parts.dwExtraInfoLength = kExtraSize;
+  if (escaped.empty() || !InternetCrackUrlA(escaped.c_str(), 0, 0, &parts)) {
+    if (escaped.empty()) SetLastError(ERROR_INTERNET_INVALID_URL);
+    RecordError(XHttpErrCrackUrl);
+    return false;
+  }
+  // Path and query are joined in the path buffer when the request is made;
+  // refuse here what would not fit rather than cut it.
+  const size_t pathLength = strnlen(s.path.get(), kPathSize);
+  const size_t extraLength = strnlen(s.extra.get(), kExtraSize);
+  if (pathLength >= kPathSize || extraLength >= kExtraSize ||
+      pathLength + extraLength >= kPathSize) {
+    RecordError(XHttpErrCrackUrl, ERROR_INSUFFICIENT_BUFFER);
+    return false;
+  }
+  s.schemeNumber = parts.nScheme;
+  s.port = parts.nPort;
+
+  s.requestFlags = kBaseRequestFlags;
+  if (options_.noAutoRedirect) s.requestFlags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
+  if (s.schemeNumber == INTERNET_SCHEME_HTTPS) s.requestFlags |= INTERNET_FLAG_SECURE;
+
+  s.session.Reset(InternetOpenW(options_.agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
+                                nullptr, 0));
+  if (!s.session) {
+    RecordError(XHttpErrInternetOpen);
+    return false;
+  }
+  // Option results are not checked: a WinINet that refuses one still works
+  // with its own defaults.
+  SetTimeoutOptions(s.session.Get(), options_);
+  if (options_.maxConnsPerServer != 0) {
+    DWORD value = options_.maxConnsPerServer;
+    InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &value, sizeof(value));
+  }
+
+  s.connection.Reset(InternetConnectA(s.session.Get(), s.host.get(), s.port, s.user.get(),
+                                      s.password.get(), INTERNET_SERVICE_HTTP, 0, 0));
+  if (!s.connection) {
+    RecordError(XHttpErrConnect);
+    return false;
+  }
+  SetTimeoutOptions(s.connection.Get(), options_);
+  return true;
+}
+
+bool XHttpContext::Send() {
+  Impl& s = *impl_;
+  if (!s.connection) {
+    RecordError(XHttpErrNoHandle, ERROR_INVALID_HANDLE);
+    return false;
+  }
+  s.request.Reset();
+
+  // Query after path, in the path buffer; Open made sure that both fit.
+  const size_t pathLength = strnlen(s.path.get(), kPathSize);
+  const size_t extraLength = strnlen(s.extra.get(), kExtraSize);
+  if (pathLength + extraLength >= kPathSize) {
+    RecordError(XHttpErrOpenRequest, ERROR_INSUFFICIENT_BUFFER);
+    return false;
+  }
+  std::memcpy(s.path.get() + pathLength, s.extra.get(), extraLength);
+  s.path[pathLength + extraLength] = '\0';
+  s.extra[0] = '\0';  // joined now; a second Send must not append it again
+
+  const char* acceptTypes[] = {"*/*", nullptr};
+  s.request.Reset(HttpOpenRequestA(s.connection.Get(), "GET", s.path.get(), nullptr, nullptr,
+                                   acceptTypes, s.requestFlags, 0));
+  if (!s.request) {
+    RecordError(XHttpErrOpenRequest);
+    return false;
+  }
+  SetTimeoutOptions(s.request.Get(), options_);
+
+  if (s.schemeNumber == INTERNET_SCHEME_HTTPS && options_.ignoreCertErrors) {
+    DWORD flags = 0;
+    DWORD size = sizeof(flags);
+    if (InternetQueryOptionW(s.request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &flags, &size)) {
+      flags |= kIgnoreCertFlags;
+      InternetSetOptionW(s.request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
+    }
+  }
+
+  if (!options_.extraHeaders.empty()) {
+    if (!HttpAddRequestHeadersW(s.request.Get(), options_.extraHeaders.c_str(),
+                                static_cast<DWORD>(options_.extraHeaders.size()),
+                                HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE)) {
+      RecordError(XHttpErrAddHeaders);
+      return false;
+    }
+  }
+
+  // At most two sends: the second only after the user answered the proxy's
+  // request for credentials.
+  for (int attempt = 0;; ++attempt) {
+    if (!HttpSendRequestW(s.request.Get(), nullptr, 0, nullptr, 0)) {
+      RecordError(XHttpErrSendRequest);
+      return false;
+    }
+    if (attempt > 0 || !options_.allowAuthDialog || options_.dialogParent == nullptr) break;
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    if (!HttpQueryInfoA(s.request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                        &size, nullptr) ||
+        status != HTTP_STATUS_PROXY_AUTH_REQ) {
+      break;
+    }
+    if (InternetErrorDlg(options_.dialogParent, s.request.Get(), ERROR_INTERNET_INCORRECT_PASSWORD,
+                         FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
+                             FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
+                         nullptr) != ERROR_INTERNET_FORCE_RETRY) {
+      break;
+    }
+  }
+
+  char text[kContentLengthSize] = {};
+  DWORD size = sizeof(text) - 1;
+  contentLength_ = -1;
+  if (HttpQueryInfoA(s.request.Get(), HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) {
+    // A number that does not fit 32 bits signed is as good as no length.
+    char* end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    if (end != text && value >= -1 && value <= INT32_MAX) contentLength_ = static_cast<int32_t>(value);
+  }
+
+  char status[32] = {};
+  size = sizeof(status) - 1;
+  if (!HttpQueryInfoA(s.request.Get(), HTTP_QUERY_STATUS_CODE, status, &size, nullptr)) {
+    RecordError(XHttpErrQueryStatus);
+    return false;
+  }
+  syserr_ = GetLastError();
+  int code = 0;
+  switch (status[0]) {
+    case '2': return true;
+    case '1': code = XHttpErrStatus1xx; break;
+    case '3': code = XHttpErrStatus3xx; break;
+    case '4': code = XHttpErrStatus4xx; break;
+    case '5': code = XHttpErrStatus5xx; break;
+    default: code = XHttpErrStatusOther; break;
+  }
+  RecordError(code, syserr_);
+  return false;
+}
+
+bool XHttpContext::ReadChunk(uint8_t* buffer, DWORD* bytesRead) {
+  *bytesRead = 0;
+  Impl& s = *impl_;
+  if (!s.request) {
+    RecordError(XHttpErrNoHandle, ERROR_INVALID_HANDLE);
+    return false;
+  }
+  DWORD available = 0;  // not used: the read below asks for a whole chunk anyway
+  if (!InternetQueryDataAvailable(s.request.Get(), &available, 0, 0)) {
+    RecordError(XHttpErrQueryDataAvailable);
+    return false;
+  }
+  if (!InternetReadFile(s.request.Get(), buffer, kChunkSize, bytesRead)) {
+    RecordError(XHttpErrReadFile);
+    return false;
+  }
+  return true;
+}
+
+bool XHttpContext::ReadToStream(XWriteStream* stream) {
+  uint8_t buffer[kChunkSize];
+  int64_t received = 0;  // body bytes of this transfer
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadChunk(buffer, &got)) return false;
+    if (got == 0) return true;
+    if (!stream->Write(buffer, got)) {
+      RecordError(XHttpErrStreamWrite);
+      return false;
+    }
+    received += got;
+    // sizeLimit bounds the body: a transfer ends once it has received more
+    // than sizeLimit bytes (0 or less: no bound).
+    if (options_.sizeLimit > 0 && received > options_.sizeLimit) {
+      RecordError(XHttpErrSizeLimit, ERROR_FILE_TOO_LARGE);
+      return false;
+    }
+  }
+}
+
+}  // namespace tw
