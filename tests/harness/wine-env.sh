@@ -26,9 +26,28 @@ stop_all() {
   fi
 }
 
+# A 1 MiB tmpfs at STATE/fulldisk (root only): a disk that really fills up,
+# for the tests of writes that fail for want of space.
+unmount_fulldisk() {
+  if mountpoint -q "$state/fulldisk" 2>/dev/null; then
+    umount "$state/fulldisk" 2>/dev/null || umount -l "$state/fulldisk" 2>/dev/null
+  fi
+}
+mount_fulldisk() {
+  [ "$(id -u)" = 0 ] || return 0
+  mkdir -p "$state/fulldisk"
+  unmount_fulldisk
+  if mount -t tmpfs -o size=1m tmpfs "$state/fulldisk" >>"$log" 2>&1; then
+    local winpath
+    winpath="Z:$(printf '%s' "$state/fulldisk/" | tr '/' '\\')"
+    echo "export TW_FULLDISK_DIR='$winpath'" >> "$state/env"
+  fi
+}
+
 case "$cmd" in
   stop)
     stop_all
+    unmount_fulldisk
     exit 0
     ;;
   start)
@@ -72,6 +91,8 @@ case "$cmd" in
     "$here/make-certs.sh" "$state/certs" >>"$log" 2>&1 || { echo "make-certs failed" >&2; cat "$log" >&2; exit 1; }
     "$WINE" "$bindir/tw_certtool.exe" addroot "Z:$state/certs/ca.der" >>"$log" 2>&1 \
       || { echo "cannot add the test CA to the prefix" >&2; cat "$log" >&2; exit 1; }
+
+    mount_fulldisk
 
     # Local HTTP/HTTPS test servers; they write their ports into servers.env.
     if [ -f "$here/test_server.py" ]; then
