@@ -1,0 +1,20 @@
+// The three steps of the process: prepare, run the window's message loop,
+// tidy up.
+#pragma once
+
+namespace tw {
+
+// COM, error mode, random seed, DPI, UI language, switches. False only when
+// COM cannot be initialised (the process then ends with 0).
+bool AppInit();
+// Accelerators, the named mutex, the main window and its message loop.
+// Returns the process exit code: AppState::exitCode, or 1 when the window
+// cannot be created.
+int AppRun();
+void AppTerm();
+
+// The process hardening done before anything else: DLLs only from System32,
+// termination on heap corruption.
+void HardenProcess();
+
+}  // namespace tw
