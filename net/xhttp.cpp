@@ -42,7 +42,8 @@ void RunTransfer(AsyncTransfer& t) {
       DWORD got = 0;
       if (!context.ReadChunk(buffer, &got)) break;
       if (got == 0) {
-        succeeded = true;
+        // WinINet ends a body cut short by the server like a whole one.
+        succeeded = !context.IsBodyShort(total);
         break;
       }
       if (t.stream && !t.stream->Write(buffer, got)) {

@@ -68,6 +68,10 @@ class XHttpContext {
   // One read of at most kChunkSize bytes; *bytesRead 0 marks the end of the body.
   bool ReadChunk(uint8_t* buffer, DWORD* bytesRead);
   bool ReadToStream(XWriteStream* stream);
+  // At the end of the body: true, with error 14 / ERROR_INTERNET_CONNECTION_RESET
+  // recorded, when fewer than the announced Content-Length bytes arrived (the
+  // server closed the connection early; WinINet reports that as a normal end).
+  bool IsBodyShort(int64_t received);
 
   int httperr() const { return httperr_; }
   DWORD syserr() const { return syserr_; }

@@ -340,13 +340,19 @@ bool XHttpContext::ReadChunk(uint8_t* buffer, DWORD* bytesRead) {
   return true;
 }
 
+bool XHttpContext::IsBodyShort(int64_t received) {
+  if (contentLength_ < 0 || received >= contentLength_) return false;
+  RecordError(XHttpErrReadFile, ERROR_INTERNET_CONNECTION_RESET);
+  return true;
+}
+
 bool XHttpContext::ReadToStream(XWriteStream* stream) {
   uint8_t buffer[kChunkSize];
   int64_t received = 0;  // body bytes of this transfer
   for (;;) {
     DWORD got = 0;
     if (!ReadChunk(buffer, &got)) return false;
-    if (got == 0) return true;
+    if (got == 0) return !IsBodyShort(received);
     if (!stream->Write(buffer, got)) {
       RecordError(XHttpErrStreamWrite);
       return false;

@@ -23,7 +23,7 @@ Query parameters (combinable):
   rate=<n>          send at most <n> body bytes per second
   stall_after=<n>   send <n> body bytes, then hold the connection (until the
                     client goes, the server stops, or 120 s)
-  drop_after=<n>    send <n> body bytes, then reset the connection
+  drop_after=<n>    send <n> body bytes, then close the connection
   delay_ms=<n>      wait before answering
   redirect=<target> answer 301 with Location <target>
 """
@@ -35,7 +35,6 @@ import select
 import signal
 import socket
 import ssl
-import struct
 import sys
 import threading
 import time
@@ -192,25 +191,19 @@ class _Handler(BaseHTTPRequestHandler):
             self.close_connection = True
             return
         if drop_after is not None and drop_after < size:
-            self._reset()
+            self._drop()
         elif stall_after is not None and stall_after < size:
             self._stall()
         elif length is not None and length != size:
             # The announced length was a lie: the connection cannot be reused.
             self.close_connection = True
 
-    def _reset(self):
-        """Ends the connection with a reset, as a broken mirror would."""
+    def _drop(self):
+        """Ends the connection in the middle of the body, as a broken mirror would."""
         self.close_connection = True
         try:
             self.wfile.flush()
-            raw = self.connection
-            raw.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-            if isinstance(raw, ssl.SSLSocket):
-                raw = socket.socket(fileno=os.dup(raw.fileno()))
-                raw.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-                raw.close()
-            self.connection.close()
+            self.connection.shutdown(socket.SHUT_RDWR)
         except OSError:
             pass
 
