@@ -13,7 +13,8 @@ namespace tw {
 namespace {
 
 constexpr uint32_t kUtf8CodePage = 65001;
-constexpr int32_t kMaxFileSize = 0x7FFFFFFF - 2;  // bytes; the buffer adds 2 and ParseBuffer takes int32
+constexpr int32_t kMaxFileSize =
+    0x7FFFFFFF - 2;  // bytes; the buffer adds 2 and ParseBuffer takes int32
 
 // White space for trimming: the C0 controls TAB..CR, space, no-break space,
 // and above Latin-1 whatever the platform classifies as a space (U+3000...).
@@ -69,7 +70,8 @@ bool ReadLine(const std::wstring& text, size_t* pos, std::wstring* line) {
 
 LineClass Classify(const std::wstring& line) {
   if (line.empty()) return LineClass::Blank;
-  if (line.front() == L'[' && line.back() == L']' && line.size() >= 2) return LineClass::SectionHeader;
+  if (line.front() == L'[' && line.back() == L']' && line.size() >= 2)
+    return LineClass::SectionHeader;
   if (line.front() == L';') return LineClass::Comment;
   if (line.find(L'=') == std::wstring::npos) return LineClass::PlainLine;
   return LineClass::KeyValue;
@@ -108,7 +110,8 @@ bool DecodeText(const uint8_t* bytes, int32_t length, uint32_t codePage, std::ws
     codePage = kUtf8CodePage;
   }
   const void* zero = std::memchr(start, 0, static_cast<size_t>(remaining));
-  const int byteCount = zero ? static_cast<int>(static_cast<const uint8_t*>(zero) - start) : remaining;
+  const int byteCount =
+      zero ? static_cast<int>(static_cast<const uint8_t*>(zero) - start) : remaining;
   // Nothing to convert is an empty text, not a decoding failure.
   if (byteCount == 0) return true;
   const auto* source = reinterpret_cast<const char*>(start);
@@ -133,7 +136,8 @@ bool PassesSampleCheck(HANDLE file) {
   std::unique_ptr<uint8_t[]> sample(new (std::nothrow) uint8_t[IniDocument::SampleSize]);
   if (sample) {
     DWORD got = 0;
-    if (ReadFile(file, sample.get(), IniDocument::SampleSize, &got, nullptr) && got == IniDocument::SampleSize) {
+    if (ReadFile(file, sample.get(), IniDocument::SampleSize, &got, nullptr) &&
+        got == IniDocument::SampleSize) {
       IniDocument probe;
       passed = probe.ParseBuffer(sample.get(), static_cast<int32_t>(IniDocument::SampleSize)) &&
                probe.SectionCount() >= 1;

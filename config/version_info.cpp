@@ -12,7 +12,8 @@ constexpr unsigned short kMachineAmd64 = 0x8664;
 constexpr unsigned short kMachineArm64 = 0xAA64;
 constexpr unsigned short kProcessorArchitectureAmd64 = 9;
 
-using IsWow64Process2Fn = BOOL(WINAPI*)(HANDLE process, USHORT* processMachine, USHORT* nativeMachine);
+using IsWow64Process2Fn = BOOL(WINAPI*)(HANDLE process, USHORT* processMachine,
+                                        USHORT* nativeMachine);
 using GetNativeSystemInfoFn = void(WINAPI*)(LPSYSTEM_INFO info);
 
 // Computed once; 0 until then. User-interface thread only.
@@ -54,7 +55,8 @@ int DetectMachineArch() {
   int arch = 0;
   // The native machine of the system, whatever this process runs as; missing
   // before Windows 10 1709, which is normal.
-  if (const auto isWow64Process2 = LookUpFunction<IsWow64Process2Fn>(L"Kernel32.dll", "IsWow64Process2")) {
+  if (const auto isWow64Process2 =
+          LookUpFunction<IsWow64Process2Fn>(L"Kernel32.dll", "IsWow64Process2")) {
     USHORT processMachine = 0;
     USHORT nativeMachine = 0;
     if (isWow64Process2(GetCurrentProcess(), &processMachine, &nativeMachine)) {
@@ -91,15 +93,18 @@ std::wstring GetUpdateDownloadSectionName(const std::wstring& edition) {
   return name;
 }
 
-void ReadDownloadSection(const IniDocument& document, const std::wstring& section, DownloadInfo* info) {
+void ReadDownloadSection(const IniDocument& document, const std::wstring& section,
+                         DownloadInfo* info) {
   // Each field's current value is the default: only a missing key keeps it.
   info->fileName = document.GetString(section, L"FILENAME", info->fileName);
   info->crc32Text = document.GetString(section, L"CRC32", info->crc32Text);
-  for (int i = 0; i < 5; ++i) info->urls[i] = document.GetString(section, kUrlKeys[i], info->urls[i]);
+  for (int i = 0; i < 5; ++i)
+    info->urls[i] = document.GetString(section, kUrlKeys[i], info->urls[i]);
   info->sleepInterval = document.GetInt(section, L"sleepInterval", info->sleepInterval);
 }
 
-void ReadDownloadInfo(const IniDocument& document, const std::wstring& edition, DownloadInfo* info) {
+void ReadDownloadInfo(const IniDocument& document, const std::wstring& edition,
+                      DownloadInfo* info) {
   const std::wstring general = L"DOWNLOAD." + edition;
   const std::wstring specific = GetUpdateDownloadSectionName(edition);
   for (std::wstring& url : info->urls) url.clear();

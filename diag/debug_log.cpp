@@ -11,7 +11,7 @@
 namespace tw {
 namespace {
 
-constexpr ULONG_PTR kCopyDataTrace = 1;   // dwData of every trace
+constexpr ULONG_PTR kCopyDataTrace = 1;    // dwData of every trace
 constexpr size_t kFixedTraceLimit = 4096;  // characters, SendDebugLogFixed
 
 // The receiver window of the debugging tool, or null when it is not running.

@@ -19,12 +19,12 @@ TEST(MonthIndexFromName, FirstThreeCharactersCaseSensitive) {
     int index;
   };
   const Case cases[] = {
-      {"Jan", 0},   {"Feb", 1},  {"Mar", 2},   {"Apr", 3},  {"May", 4},      {"Jun", 5},
-      {"Jul", 6},   {"Aug", 7},  {"Sep", 8},   {"Oct", 9},  {"Nov", 10},     {"Dec", 11},
-      {"March", 2}, {"Decx", 11}, {"jan", -1}, {"JAN", -1}, {"Ja", -1},      {"", -1},
-      {"Foo", -1},  {nullptr, -1},
+      {"Jan", 0},  {"Feb", 1},  {"Mar", 2}, {"Apr", 3},  {"May", 4},  {"Jun", 5},    {"Jul", 6},
+      {"Aug", 7},  {"Sep", 8},  {"Oct", 9}, {"Nov", 10}, {"Dec", 11}, {"March", 2},  {"Decx", 11},
+      {"jan", -1}, {"JAN", -1}, {"Ja", -1}, {"", -1},    {"Foo", -1}, {nullptr, -1},
   };
-  for (const Case& c : cases) EXPECT_EQ(tw::MonthIndexFromName(c.text), c.index) << (c.text ? c.text : "null");
+  for (const Case& c : cases)
+    EXPECT_EQ(tw::MonthIndexFromName(c.text), c.index) << (c.text ? c.text : "null");
 }
 
 TEST(BuildTimeFromStrings, ReadsTheCompilerForm) {

@@ -1,8 +1,7 @@
 #include "diag/debug_log.h"
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstring>
 #include <string>
@@ -64,7 +63,8 @@ TEST(SendDebugLogFixed, CutsAt4096Characters) {
 class GuardedText {
  public:
   GuardedText() {
-    page_ = static_cast<wchar_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    page_ = static_cast<wchar_t*>(
+        VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     if (page_ == nullptr) return;
     wcscpy(page_, L"trace %s");
     wcscpy(page_ + 64, L"argument");
@@ -92,7 +92,8 @@ class GuardedText {
     }
     const auto address = reinterpret_cast<const char*>(record->ExceptionInformation[1]);
     const auto page = reinterpret_cast<const char*>(s_page);
-    if (page == nullptr || address < page || address >= page + 4096) return EXCEPTION_CONTINUE_SEARCH;
+    if (page == nullptr || address < page || address >= page + 4096)
+      return EXCEPTION_CONTINUE_SEARCH;
     s_touched = true;
     return EXCEPTION_CONTINUE_EXECUTION;
   }

@@ -1,8 +1,7 @@
 #include "diag/os_info.h"
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 
@@ -22,16 +21,35 @@ TEST(OsIdFromVersion, MapsTheVersionTable) {
     int osId;
   };
   const Case cases[] = {
-      {5, 0, 0, kWorkstation, 1},   {5, 0, 4, kWorkstation, 1},  {5, 3, 0, kWorkstation, 1},
-      {5, 1, 0, kWorkstation, 2},   {5, 1, 4, kWorkstation, 2},  {5, 1, 1, kWorkstation, 3},
-      {5, 1, 2, kWorkstation, 4},   {5, 1, 3, kWorkstation, 5},  {5, 1, 3, kServer, 5},
-      {5, 2, 2, kServer, 6},        {6, 0, 0, kWorkstation, 7},  {6, 0, 3, kWorkstation, 7},
-      {6, 0, 1, kWorkstation, 8},   {6, 0, 2, kWorkstation, 9},  {6, 0, 2, kServer, 10},
-      {6, 1, 0, kWorkstation, 11},  {6, 1, 2, kWorkstation, 11}, {6, 1, 1, kWorkstation, 12},
-      {6, 1, 1, kServer, 13},       {6, 2, 0, kWorkstation, 14}, {6, 2, 0, kServer, 14},
-      {6, 3, 0, kWorkstation, 15},  {6, 3, 0, kServer, 16},      {6, 4, 0, kWorkstation, 18},
-      {10, 0, 0, kWorkstation, 17}, {10, 7, 0, kServer, 17},     {4, 0, 6, kWorkstation, 18},
-      {11, 0, 0, kWorkstation, 18}, {0, 0, 0, 0, 18},
+      {5, 0, 0, kWorkstation, 1},
+      {5, 0, 4, kWorkstation, 1},
+      {5, 3, 0, kWorkstation, 1},
+      {5, 1, 0, kWorkstation, 2},
+      {5, 1, 4, kWorkstation, 2},
+      {5, 1, 1, kWorkstation, 3},
+      {5, 1, 2, kWorkstation, 4},
+      {5, 1, 3, kWorkstation, 5},
+      {5, 1, 3, kServer, 5},
+      {5, 2, 2, kServer, 6},
+      {6, 0, 0, kWorkstation, 7},
+      {6, 0, 3, kWorkstation, 7},
+      {6, 0, 1, kWorkstation, 8},
+      {6, 0, 2, kWorkstation, 9},
+      {6, 0, 2, kServer, 10},
+      {6, 1, 0, kWorkstation, 11},
+      {6, 1, 2, kWorkstation, 11},
+      {6, 1, 1, kWorkstation, 12},
+      {6, 1, 1, kServer, 13},
+      {6, 2, 0, kWorkstation, 14},
+      {6, 2, 0, kServer, 14},
+      {6, 3, 0, kWorkstation, 15},
+      {6, 3, 0, kServer, 16},
+      {6, 4, 0, kWorkstation, 18},
+      {10, 0, 0, kWorkstation, 17},
+      {10, 7, 0, kServer, 17},
+      {4, 0, 6, kWorkstation, 18},
+      {11, 0, 0, kWorkstation, 18},
+      {0, 0, 0, 0, 18},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(tw::OsIdFromVersion(c.major, c.minor, c.servicePack, c.productType), c.osId)
@@ -102,13 +120,15 @@ TEST(GetOsId, FollowsTheVersionTheSystemReports) {
     ASSERT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
     DWORD exitCode = 1;
     ASSERT_TRUE(GetExitCodeProcess(process.hProcess, &exitCode));
-    EXPECT_EQ(exitCode, 0u) << "child for " << std::string(c.wineVersion, c.wineVersion + wcslen(c.wineVersion));
+    EXPECT_EQ(exitCode, 0u) << "child for "
+                            << std::string(c.wineVersion, c.wineVersion + wcslen(c.wineVersion));
   }
 }
 
 TEST(GetOsIdChild, ComputesTheExpectedId) {
   const std::wstring expected = twtest::GetEnv(L"TW_EXPECT_OS_ID");
-  if (expected.empty()) GTEST_SKIP() << "runs only in a copy started by GetOsId.FollowsTheVersionTheSystemReports";
+  if (expected.empty())
+    GTEST_SKIP() << "runs only in a copy started by GetOsId.FollowsTheVersionTheSystemReports";
   const int first = tw::GetOsId();
   EXPECT_EQ(first, std::stoi(expected));
   EXPECT_EQ(tw::GetOsId(), first);

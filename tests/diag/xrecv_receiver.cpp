@@ -23,7 +23,8 @@ XRecvReceiver::~XRecvReceiver() {
   DestroyWindow(window_);
 }
 
-LRESULT CALLBACK XRecvReceiver::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK XRecvReceiver::WindowProc(HWND window, UINT message, WPARAM wParam,
+                                           LPARAM lParam) {
   auto* self = static_cast<XRecvReceiver*>(GetPropW(window, kReceiverProperty));
   if (message == WM_COPYDATA && self != nullptr) {
     const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);

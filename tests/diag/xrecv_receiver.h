@@ -14,7 +14,7 @@ struct ReceivedTrace {
   WPARAM wParam = 0;
   ULONG_PTR dwData = 0;
   DWORD cbData = 0;
-  std::wstring text;  // the characters before the first null within cbData
+  std::wstring text;            // the characters before the first null within cbData
   bool nullTerminated = false;  // the last character within cbData is a null
 };
 

@@ -1,8 +1,7 @@
 #include "support/file_helpers.h"
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -45,12 +44,13 @@ TEST_F(FileExistsTest, FileHeldOpenWithoutSharingStillExists) {
 
 // Creates a folder through the long-path prefix; an earlier run may have left it.
 bool MakeFolder(const std::wstring& path) {
-  return CreateDirectoryW((kLongPrefix + path).c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+  return CreateDirectoryW((kLongPrefix + path).c_str(), nullptr) ||
+         GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 bool MakeFile(const std::wstring& path) {
-  HANDLE created = CreateFileW((kLongPrefix + path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               0, nullptr);
+  HANDLE created = CreateFileW((kLongPrefix + path).c_str(), GENERIC_WRITE, 0, nullptr,
+                               CREATE_ALWAYS, 0, nullptr);
   if (created == INVALID_HANDLE_VALUE) return false;
   CloseHandle(created);
   return true;
