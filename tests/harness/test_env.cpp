@@ -21,8 +21,9 @@ std::wstring MakeScratchFolder(const wchar_t* hint) {
   wchar_t temp[MAX_PATH + 1];
   const DWORD length = GetTempPathW(ARRAYSIZE(temp), temp);
   std::wstring base = (length > 0 && length < ARRAYSIZE(temp)) ? std::wstring(temp, length) : L".\\";
-  std::wstring folder = tw::FormatText(L"%stwtest-%s-%u-%u\\", base.c_str(), hint,
-                                       GetCurrentProcessId(), ++counter);
+  // Wine reuses process ids between runs: the tick count keeps names apart.
+  std::wstring folder = tw::FormatText(L"%stwtest-%s-%u-%I64u-%u\\", base.c_str(), hint, GetCurrentProcessId(),
+                                       static_cast<unsigned long long>(GetTickCount64()), ++counter);
   CreateDirectoryW(folder.c_str(), nullptr);
   return folder;
 }
