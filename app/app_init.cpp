@@ -12,8 +12,16 @@
 namespace tw {
 
 void HardenProcess() {
-  // Both are best effort: they fail only on systems that lack them.
-  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // Looked up rather than imported: Windows XP and an unpatched Vista or 7
+  // lack it, and the program must still start there (XP gets its notice).
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  const auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (setDefaultDllDirectories != nullptr) {
+    setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);  // best effort
+  }
+  // Best effort as well; present since XP SP3.
   HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
 }
 

@@ -186,22 +186,6 @@ TEST_F(SetupExeTest, SilentXpRunEndsByItselfWithExitCodeOneAndIsNeverShown) {
   EXPECT_FALSE(everVisible);
 }
 
-TEST_F(SetupExeTest, EscapeAndTheAcceleratorsDoNothingVisible) {
-  Start(L"");
-  const HWND window = WaitForWindow();
-  ASSERT_NE(window, nullptr);
-  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(window) != FALSE; }, 5000));
-  // The accelerator table turns Escape into command 32771, which the window
-  // swallows: the window stays.
-  PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-  PostMessageW(window, WM_KEYUP, VK_ESCAPE, 0xC0010001);
-  Sleep(300);
-  EXPECT_TRUE(IsWindow(window));
-  EXPECT_EQ(WaitForSingleObject(process_.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  PostMessageW(window, WM_CLOSE, 0, 0);
-  EXPECT_EQ(WaitForExit(10000), 0u);
-}
-
 // The prefix's DPI (LogPixels) at 144: the program reads it at start-up.
 class SetupExeDpiTest : public SetupExeTest {
  protected:
