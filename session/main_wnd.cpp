@@ -87,7 +87,8 @@ bool CMainWnd::ProcessWindowMessage(HWND /*window*/, UINT message, WPARAM wParam
     return true;
   }
   if (message == WM_XHTTP_PROGRESS) {
-    if (totalBytes >= 0) ShowPercent(MulDiv(static_cast<int>(lParam), 100, totalBytes));
+    // An announced length of 0 gives no percentage (MulDiv would answer -1).
+    if (totalBytes > 0) ShowPercent(MulDiv(static_cast<int>(lParam), 100, totalBytes));
     return true;
   }
   if (message == WM_XHTTP_COMPLETE) {

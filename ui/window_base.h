@@ -24,15 +24,16 @@ struct WindowClassInfo {
 class CWindowImpl {
  public:
   CWindowImpl() = default;
-  // Destroying the object detaches it from a window that still exists and
-  // destroys that window without calling back into the object.
-  virtual ~CWindowImpl();
   CWindowImpl(const CWindowImpl&) = delete;
   CWindowImpl& operator=(const CWindowImpl&) = delete;
 
   // The message map: true when the message was handled, with its result.
+  // Only map 0 is used.
   virtual bool ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                     LRESULT& result, DWORD mapId) = 0;
+  // Destroying the object detaches it from a window that still exists and
+  // destroys that window without calling back into the object.
+  virtual ~CWindowImpl();
   virtual WNDPROC GetWindowProc() { return &CWindowImpl::WindowProc; }
   // Called after WM_NCDESTROY, once the object no longer has a window.
   virtual void OnFinalMessage(HWND /*window*/) {}

@@ -188,6 +188,10 @@ TEST_F(MainWndTest, PercentagesNeedAnAnnouncedLengthDuringTheSetupDownload) {
   EXPECT_EQ(wnd_->totalBytes, -1);
   Send(tw::WM_XHTTP_PROGRESS, 1, 900);
   EXPECT_EQ(wnd_->statusText, L"51 %");
+  // An empty body announced: no percentage rather than "-1 %".
+  Send(tw::WM_XHTTP_START, 1, 0);
+  Send(tw::WM_XHTTP_PROGRESS, 1, 0);
+  EXPECT_EQ(wnd_->statusText, L"51 %");
   // A length above 2 GiB arrives negative as well.
   Send(tw::WM_XHTTP_START, 1, static_cast<LPARAM>(static_cast<int32_t>(0x80000000u)));
   Send(tw::WM_XHTTP_PROGRESS, 1, 900);
