@@ -1,13 +1,26 @@
 #include "ui/dib_buffer.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "diag/debug_log.h"
 
 namespace tw {
+namespace {
+
+constexpr int kMaxSide = 1 << 20;  // pixels; keeps StrideFor within int
+
+}  // namespace
 
 bool DibBuffer::Create(int width, int height) {
   if (bitmap_ != nullptr || width <= 0 || height <= 0) return false;
+  // Client sizes are small; anything whose image would not fit in 31 bits is
+  // refused like a failed allocation.
+  if (width > kMaxSide || height > kMaxSide ||
+      static_cast<int64_t>(StrideFor(width)) * height > INT32_MAX) {
+    SendDebugLogFixed(L"@@rMemoy 부족??? - err:%u", static_cast<unsigned>(ERROR_NOT_ENOUGH_MEMORY));
+    return false;
+  }
   const int stride = StrideFor(width);
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);

@@ -2,6 +2,8 @@
 // memory DC and the release of every field.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "ui/dib_buffer.h"
 
 namespace {
@@ -89,6 +91,42 @@ TEST(DibBuffer, CopiesWithOrWithoutTheKeptDc) {
   EXPECT_TRUE(source.CopyTo(targetDc));  // kept DC
   GdiFlush();
   EXPECT_EQ(target.pixels()[0], 3);
+}
+
+// A stand-in for the debugging tool's receiver: a dialog-class window titled
+// "XRecv" that keeps the texts it is sent.
+std::wstring g_received;
+WNDPROC g_dialogProc = nullptr;
+LRESULT CALLBACK ReceiverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_COPYDATA) {
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    g_received.assign(static_cast<const wchar_t*>(data->lpData), data->cbData / 2);
+    if (!g_received.empty() && g_received.back() == L'\0') g_received.pop_back();
+    return TRUE;
+  }
+  return CallWindowProcW(g_dialogProc, window, message, wParam, lParam);
+}
+
+TEST(DibBuffer, AFailedCreationTellsTheDebugReceiverAndLeavesTheBufferEmpty) {
+  const HWND receiver = CreateWindowExW(0, L"#32770", L"XRecv", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                        nullptr, GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(receiver, nullptr);
+  g_dialogProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(receiver, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ReceiverProc)));
+  struct Case {
+    int width, height;
+  } cases[] = {{1 << 20, 1 << 20}, {(1 << 20) + 1, 1}, {40000, 40000}};
+  for (const Case& c : cases) {
+    g_received.clear();
+    tw::DibBuffer buffer;
+    EXPECT_FALSE(buffer.Create(c.width, c.height)) << c.width << "x" << c.height;
+    EXPECT_EQ(buffer.bitmap(), nullptr);
+    EXPECT_EQ(buffer.pixels(), nullptr);
+    EXPECT_EQ(buffer.width(), 0);
+    EXPECT_EQ(buffer.stride(), 0);
+    EXPECT_EQ(g_received.rfind(L"@@rMemoy 부족??? - err:", 0), 0u) << c.width << "x" << c.height;
+  }
+  DestroyWindow(receiver);
 }
 
 }  // namespace
