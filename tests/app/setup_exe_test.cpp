@@ -119,9 +119,13 @@ TEST_F(SetupExeTest, XpNoticeShowsAfterAboutThreeHundredMsOnTopThenDropsBack) {
   ASSERT_TRUE(WaitFor([&] { return !IsTopmost(window); }, 5000));
   const ULONGLONG dropped = GetTickCount64();
   if (hiddenAtFirst) {
+    // The window is found within a few ms of its creation.
+    EXPECT_GE(shown - found, 250u);
     EXPECT_LE(shown - found, 1500u);
   }
-  EXPECT_GE(dropped - shown, 200u);
+  RecordProperty("shownAfterMs", static_cast<int>(shown - found));
+  RecordProperty("topmostForMs", static_cast<int>(dropped - shown));
+  EXPECT_GE(dropped - shown, 250u);
   EXPECT_LE(dropped - shown, 1500u);
   EXPECT_TRUE(IsWindowVisible(window));
 
