@@ -144,7 +144,7 @@ TEST_F(MainWndTest, CreateAndStartHidesTheDownloadPageLinkAndStartsTheVersionChe
   EXPECT_FALSE(IsWindowVisible(window));
   ASSERT_NE(wnd_->homepageLink.Hwnd(), nullptr);
   EXPECT_FALSE(IsWindowVisible(wnd_->homepageLink.Hwnd()));
-  EXPECT_EQ(wnd_->homepageLink.url(), L"https://www.tarnwick.example/tarnwick/dl/");
+  EXPECT_EQ(wnd_->homepageLink.url(), L"https://" TARNWICK_WEB_HOST L"/tarnwick/dl/");
   EXPECT_EQ(wnd_->homepageLink.text(), L"[Open Webpage]");
   EXPECT_EQ(wnd_->stage, tw::StageVersionCheck);
   EXPECT_EQ(wnd_->statusText, L"Checking version...");
