@@ -258,13 +258,6 @@ TEST_F(MainWndTest, SizeRebuildsTheBackBufferAndAMinimisedWindowHasNone) {
   EXPECT_NE(wnd_->backBuffer.bitmap(), nullptr);
 }
 
-TEST_F(MainWndTest, CommandsAreSwallowed) {
-  CreateFrame();
-  EXPECT_EQ(Send(WM_COMMAND, 104, 0), 0);
-  EXPECT_EQ(Send(WM_COMMAND, 32771, 0), 0);
-  EXPECT_TRUE(IsWindow(wnd_->Hwnd()));
-}
-
 // Paints: a white client area with the text block centred.
 class MainWndPaintTest : public MainWndTest {
  protected:
