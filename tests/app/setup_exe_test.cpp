@@ -228,12 +228,17 @@ TEST_F(SetupExeDpiTest, WindowAndLinkScaleAtOneHundredFortyFourDpi) {
   GetWindowRect(window, &r);
   EXPECT_EQ(r.right - r.left, 1125);
   EXPECT_EQ(r.bottom - r.top, 795);
-  // The link comes right after the frame.
+  // The link comes right after the frame, made empty and then fitted to its
+  // text: wait until it has its size.
   HWND link = nullptr;
-  WaitFor([&] { return (link = GetWindow(window, GW_CHILD)) != nullptr; }, 5000);
+  RECT l = {};
+  WaitFor(
+      [&] {
+        link = GetWindow(window, GW_CHILD);
+        return link != nullptr && GetWindowRect(link, &l) && l.bottom > l.top;
+      },
+      5000);
   ASSERT_NE(link, nullptr);
-  RECT l;
-  GetWindowRect(link, &l);
   EXPECT_EQ(l.bottom - l.top, 45);
   MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&l), 2);
   EXPECT_EQ(l.left, 20);
