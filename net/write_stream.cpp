@@ -101,7 +101,12 @@ const std::wstring& XFileWriteStream::FileName() const { return fileName_; }
 // -------------------------------------------------------------- memory stream
 
 XMemoryWriteStream::~XMemoryWriteStream() {
-  if (ownsData_) std::free(data_);
+  if (!ownsData_) return;
+  if (reserved_) {
+    VirtualFree(data_, 0, MEM_RELEASE);
+  } else {
+    std::free(data_);
+  }
 }
 
 bool XMemoryWriteStream::Grow(uint64_t required) {
@@ -113,17 +118,41 @@ bool XMemoryWriteStream::Grow(uint64_t required) {
       return false;
     }
   }
-  // Reallocating a buffer we do not own would free someone else's memory.
-  void* grown = ownsData_ ? std::realloc(data_, static_cast<size_t>(capacity))
-                          : std::malloc(static_cast<size_t>(capacity));
-  if (grown == nullptr) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return false;
+  static_assert(kLargestCapacity * 2 > kMaxCapacity, "the reserved region holds every capacity");
+
+  if (capacity <= kHeapCapacity) {
+    // Reallocating a buffer we do not own would free someone else's memory.
+    void* grown = ownsData_ ? std::realloc(data_, static_cast<size_t>(capacity))
+                            : std::malloc(static_cast<size_t>(capacity));
+    if (grown == nullptr) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return false;
+    }
+    uint8_t* bytes = static_cast<uint8_t*>(grown);
+    if (!ownsData_ && data_ != nullptr && capacity_ != 0) std::memcpy(bytes, data_, capacity_);
+    std::memset(bytes + capacity_, 0, static_cast<size_t>(capacity - capacity_));
+    data_ = bytes;
+  } else if (reserved_) {
+    // Freshly committed pages read as zero.
+    if (VirtualAlloc(data_ + capacity_, static_cast<size_t>(capacity - capacity_), MEM_COMMIT,
+                     PAGE_READWRITE) == nullptr) {
+      return false;  // last error from VirtualAlloc
+    }
+  } else {
+    uint8_t* region = static_cast<uint8_t*>(
+        VirtualAlloc(nullptr, static_cast<size_t>(kLargestCapacity), MEM_RESERVE, PAGE_READWRITE));
+    if (region == nullptr) return false;
+    if (VirtualAlloc(region, static_cast<size_t>(capacity), MEM_COMMIT, PAGE_READWRITE) == nullptr) {
+      const DWORD error = GetLastError();
+      VirtualFree(region, 0, MEM_RELEASE);
+      SetLastError(error);
+      return false;
+    }
+    if (data_ != nullptr && capacity_ != 0) std::memcpy(region, data_, capacity_);
+    if (ownsData_) std::free(data_);
+    data_ = region;
+    reserved_ = true;
   }
-  uint8_t* bytes = static_cast<uint8_t*>(grown);
-  if (!ownsData_ && data_ != nullptr && capacity_ != 0) std::memcpy(bytes, data_, capacity_);
-  std::memset(bytes + capacity_, 0, static_cast<size_t>(capacity - capacity_));
-  data_ = bytes;
   capacity_ = capacity;
   ownsData_ = true;
   return true;

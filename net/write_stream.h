@@ -57,9 +57,14 @@ class XFileWriteStream : public XWriteStream {
 
 // Collects the bytes in a heap buffer of 4096 x 2^k bytes; holds at most
 // 67,108,864 bytes (maxCapacity 104,857,600 stops the next doubling).
+// Beyond kHeapCapacity the buffer moves once into a reserved region of
+// kLargestCapacity bytes whose pages are committed as it grows: no further
+// copies, and the grown part is zero without being touched.
 class XMemoryWriteStream : public XWriteStream {
  public:
   static constexpr uint64_t kMaxCapacity = 104857600;
+  static constexpr uint64_t kLargestCapacity = 67108864;
+  static constexpr uint64_t kHeapCapacity = 1048576;
 
   XMemoryWriteStream() = default;
   ~XMemoryWriteStream() override;
@@ -77,7 +82,8 @@ class XMemoryWriteStream : public XWriteStream {
  private:
   bool Grow(uint64_t required);
 
-  uint8_t* data_ = nullptr;  // owned when ownsData_
+  uint8_t* data_ = nullptr;  // owned when ownsData_; VirtualAlloc'd when reserved_
+  bool reserved_ = false;
   uint64_t capacity_ = 0;
   uint64_t size_ = 0;
   uint64_t position_ = 0;

@@ -130,21 +130,32 @@ int Controller::Race() {
   const int32_t pickBytes = static_cast<int32_t>(t_.options.pickBytes);
   const int32_t pickMs = static_cast<int32_t>(t_.options.pickMs);
   while (AnyLive()) {
+    // The counts of every worker that made progress in this scan; the pick
+    // goes to the leader among them. (Judging each worker the moment it is
+    // read would favour low slots: during the 5 ms waits of one scan a
+    // faster mirror in a higher slot pulls ahead unseen.)
+    int leader = -1;
+    int32_t leaderReceived = 0;
     for (int slot = 0; slot < kSlots; ++slot) {
       XHttpMultiWorker* w = workers_[slot].get();
       if (w == nullptr || !IsSet(w->progressed())) continue;
       const int32_t received = w->Received();
-      if (received <= highest) continue;
-      highest = received;
+      if (leader < 0 || received > leaderReceived) {
+        leader = slot;
+        leaderReceived = received;
+      }
+    }
+    if (leader >= 0 && leaderReceived > highest) {
+      highest = leaderReceived;
       PostPlain(WM_XHTTP_PROGRESS, static_cast<LPARAM>(highest));
       const int32_t elapsed = static_cast<int32_t>(GetTickCount() - raceStart);
-      if (chosen_ < 0 && (received > pickBytes || (pickMs != 0 && elapsed > pickMs))) {
-        chosen_ = slot;
-        t_.result->chosenIndex = slot;
-        t_.result->chosenUrl = t_.urls[slot];
-        PostPlain(WM_XHTTP_MULTI_CHOSEN, static_cast<LPARAM>(slot));
+      if (chosen_ < 0 && (highest > pickBytes || (pickMs != 0 && elapsed > pickMs))) {
+        chosen_ = leader;
+        t_.result->chosenIndex = leader;
+        t_.result->chosenUrl = t_.urls[leader];
+        PostPlain(WM_XHTTP_MULTI_CHOSEN, static_cast<LPARAM>(leader));
         for (int other = 0; other < kSlots; ++other) {
-          if (other != slot && workers_[other]) workers_[other]->RequestStop();
+          if (other != leader && workers_[other]) workers_[other]->RequestStop();
         }
       }
     }

@@ -175,7 +175,9 @@ class _Handler(BaseHTTPRequestHandler):
         sent = 0
         chunk = 65536
         if rate:
-            chunk = max(1024, min(chunk, rate // 50))
+            # Small steps (about 2 ms each) so that a throttled body flows
+            # evenly rather than in bursts.
+            chunk = max(1024, min(chunk, rate // 500))
         owner = self.server.owner
         try:
             while sent < limit:
