@@ -253,6 +253,19 @@ TEST_F(XHttpMultiTest, OutputFileStaysEmptyDuringTheRace) {
   EXPECT_EQ(FileSize(request_.filePath), 300000);
 }
 
+TEST_F(XHttpMultiTest, StalledLoserDoesNotDelayCompletion) {
+  // Mirror 1 sends a little and then nothing: it is told to stop but can only
+  // notice when its read times out, after COMPLETE has been posted.
+  options_.receiveTimeout = 3000;
+  request_.urls[0] = base_ + L"/gen/400000?rate=2000000";
+  request_.urls[1] = base_ + L"/gen/400000?stall_after=8192";
+  Run();
+  EXPECT_EQ(Value(WM_XHTTP_COMPLETE), 1);
+  EXPECT_EQ(result_.chosenIndex, 0);
+  EXPECT_LT(recorder_.Of(WM_XHTTP_COMPLETE)[0].tick - startTick_, 2500u);
+  EXPECT_TRUE(FileContent() == GenBody(400000));
+}
+
 TEST_F(XHttpMultiTest, LockedTargetFileFailsAtOnce) {
   tw::UniqueFile holder(CreateFileW(request_.filePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                     nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -20,6 +20,7 @@ using tw::WM_XHTTP_PROGRESS;
 using tw::WM_XHTTP_START;
 
 constexpr DWORD kWaitMs = 30000;
+constexpr LPARAM kWsaTimedOut = 10060;  // WSAETIMEDOUT
 
 class XHttpTest : public ::testing::Test {
  protected:
@@ -181,6 +182,36 @@ TEST_F(XHttpTest, ConnectionDroppedInTheBodyFails) {
   std::string body;
   ASSERT_TRUE(twtest::ReadWholeFile(path_, &body));
   EXPECT_LE(body.size(), 20000u);
+}
+
+TEST_F(XHttpTest, StalledBodyEndsAfterTheReceiveTimeOut) {
+  // The time-out must hold on the handles themselves: Wine ignores it on the
+  // session alone and would wait for ever.
+  tw::XHttpOptions options;
+  options.receiveTimeout = 1000;
+  const DWORD start = GetTickCount();
+  Fetch(base_ + L"/gen/100000?stall_after=5000", L"stalled.bin", &options);
+  const DWORD took = GetTickCount() - start;
+  EXPECT_EQ(Value(WM_XHTTP_COMPLETE), 0);
+  const LPARAM err = Value(WM_XHTTP_ERR);
+  EXPECT_TRUE(err == tw::XHttpErrReadFile || err == tw::XHttpErrQueryDataAvailable) << err;
+  // Windows says 12002; Wine passes the socket's WSAETIMEDOUT on.
+  const LPARAM sys = Value(WM_XHTTP_ERR_SYS);
+  EXPECT_TRUE(sys == ERROR_INTERNET_TIMEOUT || sys == kWsaTimedOut) << sys;
+  EXPECT_GE(took, 900u);
+  EXPECT_LT(took, 8000u);
+}
+
+TEST_F(XHttpTest, ServerThatNeverAnswersTimesOut) {
+  tw::XHttpOptions options;
+  options.receiveTimeout = 1000;
+  options.connectRetries = 1;
+  Fetch(base_ + L"/gen/10?delay_ms=20000", L"", &options);
+  EXPECT_EQ(recorder_.Sequence(), "ERR,ERR_SYS,COMPLETE");
+  EXPECT_EQ(Value(WM_XHTTP_ERR), tw::XHttpErrSendRequest);
+  // Windows says 12002; Wine says 12030 (connection aborted).
+  const LPARAM sys = Value(WM_XHTTP_ERR_SYS);
+  EXPECT_TRUE(sys == ERROR_INTERNET_TIMEOUT || sys == ERROR_INTERNET_CONNECTION_ABORTED) << sys;
 }
 
 TEST_F(XHttpTest, CertificateProblemsAreSecurityErrors) {
