@@ -323,6 +323,12 @@ def main():
         return dict(certfile=os.path.join(certs, name + ".pem"),
                     keyfile=os.path.join(certs, name + ".key"))
 
+    for name in ("requests-http.jsonl", "requests-https.jsonl"):
+        try:
+            os.remove(os.path.join(state, name))  # one run's requests per log
+        except OSError:
+            pass
+
     servers = {
         "TW_HTTP_PORT": FaultServer(docroot=docroot,
                                     log_path=os.path.join(state, "requests-http.jsonl")),
