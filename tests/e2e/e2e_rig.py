@@ -37,9 +37,13 @@ def win_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def crc32_of(path):
+def _read(path):
     with open(path, "rb") as f:
-        return zlib.crc32(f.read()) & 0xFFFFFFFF
+        return f.read()
+
+
+def crc32_of(path):
+    return zlib.crc32(_read(path)) & 0xFFFFFFFF
 
 
 def parse_host(host):
@@ -124,8 +128,8 @@ class Rig:
                 _run(["openssl", "x509", "-req", "-in", csr, "-CA", ca_pem, "-CAkey", ca_key, "-CAcreateserial",
                       "-days", "3650", "-extfile", ext, "-out", pem])
             chain = os.path.join(out, name + ".chain.pem")
-            with open(chain, "w") as f:
-                f.write(open(pem).read() + open(ca_pem).read())
+            with open(chain, "wb") as f:
+                f.write(_read(pem) + _read(ca_pem))
             signed = os.path.join(out, name + ".exe")
             if os.path.exists(signed):
                 os.remove(signed)
@@ -137,9 +141,10 @@ class Rig:
         self.setups["unsigned"] = unsigned
         # Tampered: one byte of the code changed after signing.
         tampered = os.path.join(out, "tampered.exe")
-        data = bytearray(open(self.setups["good"], "rb").read())
+        data = bytearray(_read(self.setups["good"]))
         data[0x400 + 16] ^= 0xFF
-        open(tampered, "wb").write(bytes(data))
+        with open(tampered, "wb") as f:
+            f.write(bytes(data))
         self.setups["tampered"] = tampered
         for name, path in self.setups.items():
             shutil.copyfile(path, os.path.join(self.mirror_docroot, name + ".exe"))
@@ -200,17 +205,17 @@ class Rig:
         with open(out, "wb") as f:
             code = self.wine([os.path.join(self.bindir, "tw_wintool.exe")] + list(args), stdout=f,
                              stderr=subprocess.DEVNULL).wait(timeout=60)
-        return code, open(out, "rb").read().decode("utf-8", "replace").strip()
+        return code, _read(out).decode("utf-8", "replace").strip()
 
     def hold_file(self, path_win):
         """A Windows process that holds the file open without sharing; kill() it when done."""
         out = os.path.join(self.work, "hold.out")
-        f = open(out, "wb")
-        proc = self.wine([os.path.join(self.bindir, "tw_wintool.exe"), "hold", path_win], stdout=f,
-                         stderr=subprocess.DEVNULL)
+        with open(out, "wb") as f:
+            proc = self.wine([os.path.join(self.bindir, "tw_wintool.exe"), "hold", path_win], stdout=f,
+                             stderr=subprocess.DEVNULL)
         deadline = time.time() + 20
         while time.time() < deadline:
-            if b"held" in open(out, "rb").read():
+            if b"held" in _read(out):
                 return proc
             if proc.poll() is not None:
                 break
@@ -236,11 +241,11 @@ class Rig:
             xrecv = subprocess.Popen([WINE, os.path.join(self.bindir, "tw_xrecv.exe"), win_path(self.trace_log)],
                                      env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
-            _wait_for(lambda: os.path.exists(self.trace_log) and b"ready" in open(self.trace_log, "rb").read(), 20)
-        out = open(os.path.join(self.work, "setup.out"), "wb")
+            _wait_for(lambda: os.path.exists(self.trace_log) and b"ready" in _read(self.trace_log), 20)
         started = time.time()
-        proc = subprocess.Popen([WINE, os.path.join(self.bindir, "TarnwickOnlineSetup.exe")] + list(args),
-                                env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=out)
+        with open(os.path.join(self.work, "setup.out"), "wb") as out:
+            proc = subprocess.Popen([WINE, os.path.join(self.bindir, "TarnwickOnlineSetup.exe")] + list(args),
+                                    env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=out)
         closed = False
         try:
             while proc.poll() is None:
@@ -253,6 +258,7 @@ class Rig:
         finally:
             if proc.poll() is None:
                 proc.kill()
+                proc.wait()
             if xrecv is not None:
                 xrecv.kill()
                 xrecv.wait()
@@ -262,10 +268,10 @@ class Rig:
         if os.path.exists(self.launch_log) or _wait_for(lambda: os.path.exists(self.launch_log), 3):
             time.sleep(0.2)
             launches = [strip_program(line) for line in
-                        open(self.launch_log, "rb").read().decode("utf-8").splitlines() if line]
+                        _read(self.launch_log).decode("utf-8").splitlines() if line]
         traces = []
         if os.path.exists(self.trace_log):
-            for line in open(self.trace_log, "rb").read().decode("utf-8").splitlines():
+            for line in _read(self.trace_log).decode("utf-8").splitlines():
                 parts = line.split("\t", 2)
                 if len(parts) == 3:
                     traces.append({"dwData": int(parts[0]), "cbData": int(parts[1]), "text": parts[2]})

@@ -88,7 +88,7 @@ class SuccessfulRuns(Scenario):
 
     def test_right_file_already_in_temp_is_started_without_download(self):
         with open(self.temp_file("TARNWICK-SETUP.EXE"), "wb") as f:
-            f.write(open(RIG.setups["good"], "rb").read())
+            f.write(e2e_rig._read(RIG.setups["good"]))
         result = RIG.run()
         self.assertEqual(result.exit_code, 0)
         self.assertEqual(result.launches, ["/onlineSetup"])
@@ -156,7 +156,7 @@ class SuccessfulRuns(Scenario):
         self.assertEqual((result.exit_code, result.launches), (0, ["/S  "]))
 
     def test_window_shows_during_a_throttled_download(self):
-        RIG.publish_version(RIG.version_text(urls=[RIG.mirror_url(0, "good", rate=20000)]))
+        RIG.publish_version(RIG.version_text(urls=[RIG.mirror_url(0, "good", rate=250000)]))
         states = []
 
         def look(rig):
