@@ -223,6 +223,15 @@ class Rig:
         proc.kill()
         raise RuntimeError("could not hold " + path_win)
 
+    def run_holding(self, path_win, *args, **kw):
+        """run() while another Windows process holds path_win open without sharing."""
+        holder = self.hold_file(path_win)
+        try:
+            return self.run(*args, **kw)
+        finally:
+            holder.kill()
+            holder.wait()
+
     def run(self, args=(), timeout=90, close_when=None, receiver=True, lang=None, expect_exit=True):
         """Runs the online setup once. close_when(rig) -> True closes the window
         (for runs that are not silent and end on a failure)."""

@@ -105,12 +105,7 @@ class SuccessfulRuns(Scenario):
 
     def test_locked_old_file_gets_a_replacement_name(self):
         crc = crc32_of(RIG.setups["good"])
-        holder = RIG.hold_file(RIG.temp_win() + "TARNWICK-SETUP.EXE")
-        try:
-            result = RIG.run()
-        finally:
-            holder.kill()
-            holder.wait()
+        result = RIG.run_holding(RIG.temp_win() + "TARNWICK-SETUP.EXE")
         self.assertEqual(result.exit_code, 0)
         replaced = [n for n in os.listdir(RIG.temp_folder()) if n.startswith("TARNWICK-SETUP-")]
         self.assertEqual(len(replaced), 1)
@@ -118,12 +113,7 @@ class SuccessfulRuns(Scenario):
         self.assertEqual(result.launches, ["/onlineSetup"])
 
     def test_locked_version_file_falls_back_to_a_token_name(self):
-        holder = RIG.hold_file(RIG.temp_win() + "tarnwick.versioninfo.ini")
-        try:
-            result = RIG.run()
-        finally:
-            holder.kill()
-            holder.wait()
+        result = RIG.run_holding(RIG.temp_win() + "tarnwick.versioninfo.ini")
         self.assertEqual(result.exit_code, 0)
         self.assertEqual(result.launches, ["/onlineSetup"])
         tokens = [n for n in os.listdir(RIG.temp_folder()) if n.startswith("tarnwick.versioninfo.") and
