@@ -15,32 +15,13 @@
 
 namespace {
 
+// What the screen shows of the window, frame included.
 twtest::Capture CaptureWholeWindow(HWND window) {
-  twtest::Capture capture;
   RECT r;
   GetWindowRect(window, &r);
-  const int width = r.right - r.left, height = r.bottom - r.top;
   const HDC screen = GetDC(nullptr);
-  const HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  const HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  const HGDIOBJ previous = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
-  GdiFlush();
-  capture.width = width;
-  capture.height = height;
-  const auto* p = static_cast<const uint32_t*>(bits);
-  capture.pixels.assign(p, p + static_cast<size_t>(width) * height);
-  SelectObject(memory, previous);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
+  twtest::Capture capture = twtest::CaptureRect(screen, r.left, r.top, r.right - r.left, r.bottom - r.top);
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
   return capture;
 }
 

@@ -62,12 +62,9 @@ int Capture::Count(const std::function<bool(uint32_t)>& test) const {
   return n;
 }
 
-Capture CaptureClient(HWND window) {
+Capture CaptureRect(HDC source, int x, int y, int width, int height) {
   Capture capture;
-  RECT client;
-  if (!GetClientRect(window, &client)) return capture;
-  const int width = client.right, height = client.bottom;
-  if (width <= 0 || height <= 0) return capture;
+  if (source == nullptr || width <= 0 || height <= 0) return capture;
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
   info.bmiHeader.biWidth = width;
@@ -78,10 +75,9 @@ Capture CaptureClient(HWND window) {
   void* bits = nullptr;
   const HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   if (bitmap == nullptr) return capture;
-  const HDC source = GetDC(window);
   const HDC memory = CreateCompatibleDC(source);
   const HGDIOBJ previous = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY);
+  BitBlt(memory, 0, 0, width, height, source, x, y, SRCCOPY);
   GdiFlush();
   capture.width = width;
   capture.height = height;
@@ -90,8 +86,16 @@ Capture CaptureClient(HWND window) {
   for (uint32_t& pixel : capture.pixels) pixel &= 0x00FFFFFF;
   SelectObject(memory, previous);
   DeleteDC(memory);
-  ReleaseDC(window, source);
   DeleteObject(bitmap);
+  return capture;
+}
+
+Capture CaptureClient(HWND window) {
+  RECT client;
+  if (!GetClientRect(window, &client)) return Capture();
+  const HDC source = GetDC(window);
+  Capture capture = CaptureRect(source, 0, 0, client.right, client.bottom);
+  if (source != nullptr) ReleaseDC(window, source);
   return capture;
 }
 

@@ -29,6 +29,8 @@ struct Capture {
   bool BoundsOfNot(uint32_t background, RECT* bounds) const;
   int Count(const std::function<bool(uint32_t)>& test) const;
 };
+// The pixels (0x00RRGGBB) of a rectangle of a device context; empty on failure.
+Capture CaptureRect(HDC source, int x, int y, int width, int height);
 // BitBlt from the window's client DC; the window should be visible and on top.
 Capture CaptureClient(HWND window);
 // Saves a capture as a 24-bit BMP file.
