@@ -7,6 +7,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 werror=OFF
 [ "${CI:-}" = "true" ] && werror=ON
 jobs=$(nproc)
+# The three servers compiled into the test build; another base lets two
+# checkouts run their tests on one machine at the same time.
+port=${TW_PORT_BASE:-18443}
 
 cmake -S "$root" -B "$root/build/i686" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
       -DTARNWICK_WERROR=$werror -DTARNWICK_BUILD_TESTS=OFF >/dev/null
@@ -14,8 +17,8 @@ cmake --build "$root/build/i686" -j "$jobs"
 
 cmake -S "$root" -B "$root/build/x64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
       -DTARNWICK_WERROR=$werror \
-      -DTARNWICK_VERSION_HOST=localhost:18443 -DTARNWICK_ERRORLOG_HOST=localhost:18444 \
-      -DTARNWICK_WEB_HOST=localhost:18445 >/dev/null
+      -DTARNWICK_VERSION_HOST=localhost:$port -DTARNWICK_ERRORLOG_HOST=localhost:$((port + 1)) \
+      -DTARNWICK_WEB_HOST=localhost:$((port + 2)) >/dev/null
 cmake --build "$root/build/x64" -j "$jobs"
 
 cd "$root/build/x64"
