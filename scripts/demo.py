@@ -34,7 +34,7 @@ def main():
             print("   mirror %d        %s" % (i + 1, url))
         print("   error-log server https://localhost:18444/error/app.php")
 
-        print("== running TarnwickOnlineSetup.exe under Wine")
+        print("== running %s (%s) under Wine" % (rig.exe, e2e_rig.pe_machine(rig.exe)))
         shot = os.path.join(args.out, "download.png")
         taken = []
 

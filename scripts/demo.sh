@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job on a fresh Debian 12 machine, as root: set up, build the release
-# (i686) and the Wine build (x86_64), publish a demo setup (signed with a
+# (i686, run here with the demo's servers compiled in) and the helpers
+# (x86_64), publish a demo setup (signed with a
 # throwaway certificate) on local servers, run the online setup under Wine on a
 # virtual display, and end with the demo setup started. Prints each step and
 # saves a screenshot of the window during the download.
@@ -16,10 +17,17 @@ cmake -S "$root" -B "$root/build/i686" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw
       -DTARNWICK_BUILD_TESTS=OFF >/dev/null
 cmake --build "$root/build/i686" -j "$(nproc)" >/dev/null
 
-step "building the Wine build with the servers on localhost: build/x64"
+hosts=(-DTARNWICK_VERSION_HOST=localhost:18443 -DTARNWICK_ERRORLOG_HOST=localhost:18444
+       -DTARNWICK_WEB_HOST=localhost:18445)
+step "building the same release with the demo's servers on localhost: build/i686-test"
+cmake -S "$root" -B "$root/build/i686-test" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
+      -DTARNWICK_BUILD_TESTS=OFF "${hosts[@]}" >/dev/null
+cmake --build "$root/build/i686-test" -j "$(nproc)" --target TarnwickOnlineSetup >/dev/null
+export TW_E2E_EXE="$root/build/i686-test/bin/TarnwickOnlineSetup.exe"
+
+step "building the helpers (Wine set-up, demo setup program, debug receiver): build/x64"
 cmake -S "$root" -B "$root/build/x64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-      -DTARNWICK_VERSION_HOST=localhost:18443 -DTARNWICK_ERRORLOG_HOST=localhost:18444 \
-      -DTARNWICK_WEB_HOST=localhost:18445 >/dev/null
+      "${hosts[@]}" >/dev/null
 cmake --build "$root/build/x64" -j "$(nproc)" >/dev/null
 
 state="$root/build/x64/demo-env"

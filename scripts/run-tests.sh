@@ -1,24 +1,32 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds the release (i686) and the test build (x86_64)
-# and runs every test under Wine. Exit code 0 only when all tests pass.
+# Sets up the machine, builds the release (i686), the same release with the
+# test servers compiled in, and the test build (x86_64), then runs every test
+# under Wine: the unit tests on the x86_64 build, the end-to-end runs against
+# the 32-bit release. Exit code 0 only when all tests pass.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup-deps.sh"
 werror=OFF
 [ "${CI:-}" = "true" ] && werror=ON
 jobs=$(nproc)
-# The three servers compiled into the test build; another base lets two
+# The three servers compiled into the test builds; another base lets two
 # checkouts run their tests on one machine at the same time.
 port=${TW_PORT_BASE:-18443}
+hosts=(-DTARNWICK_VERSION_HOST=localhost:$port -DTARNWICK_ERRORLOG_HOST=localhost:$((port + 1))
+       -DTARNWICK_WEB_HOST=localhost:$((port + 2)))
 
 cmake -S "$root" -B "$root/build/i686" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
       -DTARNWICK_WERROR=$werror -DTARNWICK_BUILD_TESTS=OFF >/dev/null
 cmake --build "$root/build/i686" -j "$jobs"
 
+# The program users download, with only the server names changed.
+cmake -S "$root" -B "$root/build/i686-test" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
+      -DTARNWICK_WERROR=$werror -DTARNWICK_BUILD_TESTS=OFF "${hosts[@]}" >/dev/null
+cmake --build "$root/build/i686-test" -j "$jobs" --target TarnwickOnlineSetup
+
 cmake -S "$root" -B "$root/build/x64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-      -DTARNWICK_WERROR=$werror \
-      -DTARNWICK_VERSION_HOST=localhost:$port -DTARNWICK_ERRORLOG_HOST=localhost:$((port + 1)) \
-      -DTARNWICK_WEB_HOST=localhost:$((port + 2)) >/dev/null
+      -DTARNWICK_WERROR=$werror "${hosts[@]}" \
+      -DTARNWICK_E2E_EXE="$root/build/i686-test/bin/TarnwickOnlineSetup.exe" >/dev/null
 cmake --build "$root/build/x64" -j "$jobs"
 
 cd "$root/build/x64"

@@ -4,7 +4,12 @@
 set -eu
 packages=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xauth
           googletest osslsigncode openssl python3 curl imagemagick x11-apps xdotool procps)
-packages+=(fonts-wqy-zenhei)  # CJK glyphs for the Japanese and Korean texts under Wine (screenshots)
+packages+=(fonts-wqy-zenhei)  # CJK glyphs for the Japanese and Korean window texts under Wine
+packages+=(wine32:i386)       # runs the 32-bit release, the program users download
+# The 32-bit Wine comes from the i386 architecture of the same archive.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -15,5 +20,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-# wine32 cannot run on these machines; it must not be the wine that is used.
+# Every script starts Wine as wine64 explicitly; it runs 32-bit programs as well.
 [ -x /usr/lib/wine/wine64 ] || { echo "wine64 is missing" >&2; exit 1; }
+[ -x /usr/lib/wine/wine ] || { echo "wine32 is missing" >&2; exit 1; }

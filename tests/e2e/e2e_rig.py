@@ -46,6 +46,14 @@ def crc32_of(path):
     return zlib.crc32(_read(path)) & 0xFFFFFFFF
 
 
+def pe_machine(path):
+    """The machine a Windows program was built for: "i386", "x86_64" or the raw number."""
+    data = _read(path)
+    header = int.from_bytes(data[0x3C:0x40], "little")
+    machine = int.from_bytes(data[header + 4:header + 6], "little")
+    return {0x14C: "i386", 0x8664: "x86_64"}.get(machine, hex(machine))
+
+
 def parse_host(host):
     name, _, port = host.partition(":")
     return name, int(port) if port else 443
@@ -68,6 +76,9 @@ class Rig:
     def __init__(self, state, bindir, version_host, errorlog_host):
         self.state = state
         self.bindir = bindir
+        # The program under test: the build's own, or the one the suite was
+        # pointed at (the 32-bit release built with the test servers).
+        self.exe = os.environ.get("TW_E2E_EXE") or os.path.join(bindir, "TarnwickOnlineSetup.exe")
         self.work = os.path.join(state, "e2e")
         os.makedirs(self.work, exist_ok=True)
         self.env = dict(os.environ)
@@ -253,7 +264,7 @@ class Rig:
             _wait_for(lambda: os.path.exists(self.trace_log) and b"ready" in _read(self.trace_log), 20)
         started = time.time()
         with open(os.path.join(self.work, "setup.out"), "wb") as out:
-            proc = subprocess.Popen([WINE, os.path.join(self.bindir, "TarnwickOnlineSetup.exe")] + list(args),
+            proc = subprocess.Popen([WINE, self.exe] + list(args),
                                     env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=out)
         closed = False
         try:

@@ -322,7 +322,7 @@ class OldWindows(Scenario):
         result = RIG.run(close_when=closer, receiver=False, timeout=30)
         self.assertEqual(result.exit_code, 0)
         self.assertEqual(len(RIG.version_server.requests), 0)
-        self.assertIn("link=1", states[0])
+        self.assertIn("link=1 linktext=[Open Webpage]", states[0])
 
 
 if __name__ == "__main__":
