@@ -61,7 +61,9 @@ bool ScanColon(const char** cursor) {
 }  // namespace
 
 const char* BuildDateString() {
-#ifdef TARNWICK_STAMP_FROM_COMPILER
+#if defined(TARNWICK_STAMP_DATE)
+  return TARNWICK_STAMP_DATE;  // from SOURCE_DATE_EPOCH
+#elif defined(TARNWICK_STAMP_FROM_COMPILER)
   return __DATE__;
 #else
   return "Mar 11 2020";
@@ -69,7 +71,9 @@ const char* BuildDateString() {
 }
 
 const char* BuildTimeString() {
-#ifdef TARNWICK_STAMP_FROM_COMPILER
+#if defined(TARNWICK_STAMP_TIME)
+  return TARNWICK_STAMP_TIME;
+#elif defined(TARNWICK_STAMP_FROM_COMPILER)
   return __TIME__;
 #else
   return "18:09:17";
