@@ -7,7 +7,7 @@
   publish_versioninfo.py check URL [--cafile PEM] [--timeout S]
 
 write: each setup file is published under its own name at every mirror base URL
-(BASE_URL/NAME). --setup fills the general section DOWNLOAD.PRO, which machines
+(BASE_URL/NAME, or BASE_URL with {name} replaced by the name). --setup fills the general section DOWNLOAD.PRO, which machines
 read first and which alone serves an architecture without a section of its
 own; --setup-x86/-x64/-a64 fill DOWNLOAD.PRO.X86/.X64/.A64, which override it
 key by key. Refuses what the program would misread; warns of what it treats
@@ -102,7 +102,11 @@ def file_crc32(path):
 
 
 def mirror_url(base, name):
-    return check_url(base.rstrip("/") + "/" + urllib.parse.quote(name))
+    """BASE/NAME, or BASE with {name} replaced (for a mirror whose URL goes on after the name)."""
+    quoted = urllib.parse.quote(name)
+    if "{name}" in base:
+        return check_url(base.replace("{name}", quoted))
+    return check_url(base.rstrip("/") + "/" + quoted)
 
 
 def version_info_text(sections, mirrors, sleep_interval, protocol=PROTOCOL_NUMBER):
@@ -351,7 +355,8 @@ def main(argv=None):
     commands = parser.add_subparsers(dest="command", required=True)
     write = commands.add_parser("write", help="write the version-info file")
     write.add_argument("-o", "--output", required=True)
-    write.add_argument("--mirror", action="append", help="base URL of a mirror (up to five)")
+    write.add_argument("--mirror", action="append",
+                       help="base URL of a mirror, or a URL with {name} (up to five)")
     write.add_argument("--setup", help="setup file of the general section DOWNLOAD.PRO")
     for tag in ARCH_TAGS:
         write.add_argument("--setup-" + tag.lower(), help="setup file of DOWNLOAD.PRO." + tag)

@@ -43,7 +43,7 @@ class Write(unittest.TestCase):
         general = self.setup_file("Setup 32.exe", b"x86 setup")
         x64 = self.setup_file("setup64.exe", b"x64 setup")
         code, _, err = run("write", "-o", self.out, "--setup", general, "--setup-x64", x64,
-                           "--mirror", "https://m1.example/tw/", "--mirror", "http://m2.example",
+                           "--mirror", "https://m1.example/tw/", "--mirror", "http://m2.example/{name}?k=1",
                            "--sleep-interval", "250")
         self.assertEqual((code, err), (0, ""))
         with open(self.out, "rb") as f:
@@ -52,10 +52,10 @@ class Write(unittest.TestCase):
             "[VERSION]", "ONLINE_SETUP_VERSION=20200204", "",
             "[DOWNLOAD.PRO]", "sleepInterval=250", "FILENAME=Setup 32.exe",
             "CRC32=%08X" % zlib.crc32(b"x86 setup"),
-            "URL1=https://m1.example/tw/Setup%2032.exe", "URL2=http://m2.example/Setup%2032.exe",
+            "URL1=https://m1.example/tw/Setup%2032.exe", "URL2=http://m2.example/Setup%2032.exe?k=1",
             "URL3=", "URL4=", "URL5=", "",
             "[DOWNLOAD.PRO.X64]", "FILENAME=setup64.exe", "CRC32=%08X" % zlib.crc32(b"x64 setup"),
-            "URL1=https://m1.example/tw/setup64.exe", "URL2=http://m2.example/setup64.exe",
+            "URL1=https://m1.example/tw/setup64.exe", "URL2=http://m2.example/setup64.exe?k=1",
             "URL3=", "URL4=", "URL5=", ""])
 
     def test_refuses_what_the_program_would_misread(self):
