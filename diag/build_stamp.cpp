@@ -1,6 +1,7 @@
 #include "diag/build_stamp.h"
 
-#include <cstdio>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "support/format_text.h"
@@ -13,10 +14,56 @@ constexpr size_t kScanBufferSize = 1024;  // bytes, for the stamp strings and th
 const char* const kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
+// Copies text (null: empty) into buffer, cut to what the buffer holds.
+void CopyCut(const char* text, char (&buffer)[kScanBufferSize]) {
+  size_t length = 0;
+  if (text != nullptr) {
+    for (; text[length] != '\0' && length + 1 < kScanBufferSize; ++length) buffer[length] = text[length];
+  }
+  buffer[length] = '\0';
+}
+
+bool IsScanSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// scanf's %s: skips white space, then copies the word up to the next white
+// space, cut to capacity - 1 characters (the rest of an overlong word is
+// skipped). False when no word is left.
+bool ScanWord(const char** cursor, char* word, size_t capacity) {
+  const char* p = *cursor;
+  while (IsScanSpace(*p)) ++p;
+  if (*p == '\0') return false;
+  size_t length = 0;
+  for (; *p != '\0' && !IsScanSpace(*p); ++p) {
+    if (length + 1 < capacity) word[length++] = *p;
+  }
+  word[length] = '\0';
+  *cursor = p;
+  return true;
+}
+
+// scanf's %d: white space, an optional sign and decimal digits, read with
+// strtol (which saturates instead of overflowing). False without a digit.
+bool ScanInt(const char** cursor, int* value) {
+  char* end = nullptr;
+  const long number = std::strtol(*cursor, &end, 10);
+  if (end == *cursor) return false;
+  *value = number > INT_MAX ? INT_MAX : number < INT_MIN ? INT_MIN : static_cast<int>(number);
+  *cursor = end;
+  return true;
+}
+
+bool ScanColon(const char** cursor) {
+  if (**cursor != ':') return false;
+  ++*cursor;
+  return true;
+}
+
 }  // namespace
 
 const char* BuildDateString() {
-#ifdef TARNWICK_STAMP_FROM_COMPILER
+#if defined(TARNWICK_STAMP_DATE)
+  return TARNWICK_STAMP_DATE;  // from SOURCE_DATE_EPOCH
+#elif defined(TARNWICK_STAMP_FROM_COMPILER)
   return __DATE__;
 #else
   return "Mar 11 2020";
@@ -24,7 +71,9 @@ const char* BuildDateString() {
 }
 
 const char* BuildTimeString() {
-#ifdef TARNWICK_STAMP_FROM_COMPILER
+#if defined(TARNWICK_STAMP_TIME)
+  return TARNWICK_STAMP_TIME;
+#elif defined(TARNWICK_STAMP_FROM_COMPILER)
   return __TIME__;
 #else
   return "18:09:17";
@@ -50,17 +99,24 @@ __time64_t BuildTimeFromStrings(const char* date, const char* time) {
   int minute = 0;
   int second = 0;
 
-  // snprintf cuts an overlong input instead of overrunning the buffer; the
-  // widths keep every scanned word inside its buffer. Fields that do not
-  // scan stay 0.
-  std::snprintf(buffer, sizeof(buffer), "%s", date ? date : "");
-  std::sscanf(buffer, "%1023s %d %d", monthName, &day, &year);
+  // "%s %d %d" as scanf reads it: the first field that does not scan ends
+  // the reading and it and the ones after it stay 0.
+  CopyCut(date, buffer);
+  const char* cursor = buffer;
+  if (ScanWord(&cursor, monthName, sizeof(monthName)) && ScanInt(&cursor, &day)) {
+    ScanInt(&cursor, &year);
+  }
   fields.tm_year = year - 1900;
   fields.tm_mday = day;
   fields.tm_mon = MonthIndexFromName(monthName);
 
-  std::snprintf(buffer, sizeof(buffer), "%s", time ? time : "");
-  std::sscanf(buffer, "%d:%d:%d", &hour, &minute, &second);
+  // "%d:%d:%d": a colon must follow each number directly.
+  CopyCut(time, buffer);
+  cursor = buffer;
+  if (ScanInt(&cursor, &hour) && ScanColon(&cursor) && ScanInt(&cursor, &minute) &&
+      ScanColon(&cursor)) {
+    ScanInt(&cursor, &second);
+  }
   fields.tm_hour = hour;
   fields.tm_min = minute;
   fields.tm_sec = second;

@@ -17,7 +17,7 @@ LONG g_lastTransferId = 0;
 // Everything the worker needs, handed over whole; the worker deletes it.
 struct AsyncTransfer {
   std::wstring url;
-  std::unique_ptr<XWriteStream> stream;  // null: the body is only counted
+  std::unique_ptr<XFileWriteStream> stream;  // null: the body is only counted
   HWND target = nullptr;
   XHttpOptions options;
   LONG id = 0;
@@ -69,7 +69,7 @@ void RunTransfer(AsyncTransfer& t) {
   }
   // The file is complete and closed before anybody hears of it.
   if (t.stream) {
-    if (auto* file = dynamic_cast<XFileWriteStream*>(t.stream.get())) file->Close();
+    t.stream->Close();
     t.stream.reset();
   }
   PostWithRetry(t.target, WM_XHTTP_COMPLETE, t.id, succeeded ? 1 : 0);
@@ -112,9 +112,8 @@ bool XHttp_GetAsync(const std::wstring& url, const std::wstring& filePath, HWND 
     // the thread creation's error for the caller.
     const DWORD error = GetLastError();
     if (transfer->stream) {
-      auto* stream = static_cast<XFileWriteStream*>(transfer->stream.get());
-      const std::wstring name = stream->FileName();
-      stream->Close();
+      const std::wstring name = transfer->stream->FileName();
+      transfer->stream->Close();
       DeleteFileW(name.c_str());
     }
     transfer.reset();

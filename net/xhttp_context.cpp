@@ -1,7 +1,6 @@
 // The connection steps shared by every transfer: Open (URL, session,
 // connection), Send (request, status), ReadChunk and ReadToStream.
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -129,8 +128,8 @@ std::string XHttpContext::EscapeUrl(const std::wstring& url) {
   for (const char c : utf8) {
     const unsigned char byte = static_cast<unsigned char>(c);
     if (byte > 0x7F || byte < 0x20) {
-      char hex[4];
-      std::snprintf(hex, sizeof(hex), "%%%02X", byte);
+      static constexpr char kHexDigits[] = "0123456789ABCDEF";
+      const char hex[3] = {'%', kHexDigits[byte >> 4], kHexDigits[byte & 0x0F]};
       escaped.append(hex, 3);
     } else {
       escaped.push_back(c);

@@ -8,6 +8,9 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 step() { printf '\n== %s\n' "$*"; }
+# The three servers compiled into the Wine build; another base lets two
+# checkouts run the demo on one machine at the same time.
+port=${TW_PORT_BASE:-18443}
 
 step "installing what is missing (apt)"
 "$root/scripts/setup-deps.sh"
@@ -17,8 +20,8 @@ cmake -S "$root" -B "$root/build/i686" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw
       -DTARNWICK_BUILD_TESTS=OFF >/dev/null
 cmake --build "$root/build/i686" -j "$(nproc)" >/dev/null
 
-hosts=(-DTARNWICK_VERSION_HOST=localhost:18443 -DTARNWICK_ERRORLOG_HOST=localhost:18444
-       -DTARNWICK_WEB_HOST=localhost:18445)
+hosts=(-DTARNWICK_VERSION_HOST=localhost:$port -DTARNWICK_ERRORLOG_HOST=localhost:$((port + 1))
+       -DTARNWICK_WEB_HOST=localhost:$((port + 2)))
 step "building the same release with the demo's servers on localhost: build/i686-test"
 cmake -S "$root" -B "$root/build/i686-test" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
       -DTARNWICK_BUILD_TESTS=OFF "${hosts[@]}" >/dev/null
@@ -36,4 +39,4 @@ trap '"$root/tests/harness/wine-env.sh" stop "$state" >/dev/null 2>&1' EXIT
 "$root/tests/harness/wine-env.sh" start "$state" "$root/build/x64/bin"
 
 "$root/tests/harness/with-env.sh" "$state" python3 "$root/scripts/demo.py" \
-  --state "$state" --bin "$root/build/x64/bin" --out "$root/build/demo"
+  --state "$state" --bin "$root/build/x64/bin" --out "$root/build/demo" --port-base "$port"

@@ -29,8 +29,22 @@ cmake -S "$root" -B "$root/build/x64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-
       -DTARNWICK_E2E_EXE="$root/build/i686-test/bin/TarnwickOnlineSetup.exe" >/dev/null
 cmake --build "$root/build/x64" -j "$jobs"
 
+# Release checks (tests/checks): the size budget of both builds, builds that
+# repeat byte for byte (the i686 one with its stamp taken from
+# SOURCE_DATE_EPOCH at the published moment), and the signing step.
+checks_failed=0
+check() { "$@" || checks_failed=1; }
+check "$root/tests/checks/release_size.sh" "$root/build/i686/bin/TarnwickOnlineSetup.exe"
+check "$root/tests/checks/release_size.sh" "$root/build/x64/bin/TarnwickOnlineSetup.exe"
+check "$root/tests/checks/reproducible.sh" "$root/build/i686" 1583950157
+check "$root/tests/checks/reproducible.sh" "$root/build/x64"
+check "$root/tests/checks/signing.sh" "$root/build/i686/bin/TarnwickOnlineSetup.exe"
+
 cd "$root/build/x64"
 # The fixture's cleanup stops Wine and the servers also when tests fail; this
 # trap covers an interrupted run.
 trap '"$root/tests/harness/wine-env.sh" stop "$root/build/x64/test-env" >/dev/null 2>&1' EXIT
-ctest --output-on-failure --timeout 600 "$@"
+tests_rc=0
+ctest --output-on-failure --timeout 600 "$@" || tests_rc=$?
+[ "$checks_failed" = 0 ] || echo "release checks failed (see above)" >&2
+[ "$tests_rc" = 0 ] && [ "$checks_failed" = 0 ]

@@ -4,6 +4,7 @@
 set -eu
 packages=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xauth
           googletest osslsigncode openssl python3 curl imagemagick x11-apps xdotool procps)
+packages+=(g++ zlib1g-dev binutils)  # the native CRC-32 benchmark against zlib; objdump for the checks
 packages+=(fonts-wqy-zenhei)  # CJK glyphs for the Japanese and Korean window texts under Wine
 packages+=(wine32:i386)       # runs the 32-bit release, the program users download
 # The 32-bit Wine comes from the i386 architecture of the same archive.

@@ -1,6 +1,6 @@
 #include "ui/window_base.h"
 
-#include <cwchar>
+#include "support/format_text.h"
 
 namespace tw {
 
@@ -19,8 +19,10 @@ bool CWindowImpl::RegisterClassOnce(WindowClassInfo& classInfo) {
   const HINSTANCE instance = GetModuleHandleW(nullptr);
   const wchar_t* name = classInfo.className;
   if (name == nullptr) {
-    swprintf(classInfo.generatedName, ARRAYSIZE(classInfo.generatedName), L"TwWnd:%p",
-             static_cast<void*>(&classInfo));
+    // msvcrt's %p: the address in upper-case hexadecimal, all digits of a pointer.
+    lstrcpynW(classInfo.generatedName,
+              FormatText(L"TwWnd:%p", static_cast<void*>(&classInfo)).c_str(),
+              ARRAYSIZE(classInfo.generatedName));
     name = classInfo.generatedName;
   }
   WNDCLASSEXW windowClass = {};

@@ -91,14 +91,18 @@ class _Handler(BaseHTTPRequestHandler):
         owner = self.server.owner
         split = urllib.parse.urlsplit(self.path)
         query = urllib.parse.parse_qs(split.query, keep_blank_values=True)
-        owner._record({
+        # body_sent is filled in when the answer ends (in memory only, not in the log file).
+        self._entry = {
             "method": self.command,
             "path": split.path,
             "query": split.query,
             "target": self.path,
             "headers": {k: v for k, v in self.headers.items()},
             "time": time.time(),
-        })
+            "body_size": None,
+            "body_sent": 0,
+        }
+        owner._record(self._entry)
 
         delay = self._int(query, "delay_ms")
         if delay:
@@ -192,6 +196,8 @@ class _Handler(BaseHTTPRequestHandler):
         except OSError:
             self.close_connection = True
             return
+        finally:
+            self._entry.update(body_size=size, body_sent=sent)
         if drop_after is not None and drop_after < size:
             self._drop()
         elif stall_after is not None and stall_after < size:
