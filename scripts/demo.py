@@ -14,10 +14,13 @@ import e2e_rig  # noqa: E402
 
 PUBLISH = os.path.join(HERE, "..", "tools", "publish_versioninfo.py")
 SETUP_NAME = "TARNWICK-SETUP.EXE"
-# The online setup runs on a virtual desktop of its own, where Wine draws the
-# window's frame and caption (no window manager runs on the virtual display).
+# The programs started from here on run on a virtual desktop, where Wine draws
+# the window's frame and caption (no window manager runs on the virtual
+# display). The demo's prefix is its own, so the setting is prefix-wide: the
+# per-program form (AppDefaults\<exe>\Explorer) is not honoured for 32-bit
+# programs in a 64-bit prefix.
 DESKTOP_KEYS = [
-    (r"HKCU\Software\Wine\AppDefaults\TarnwickOnlineSetup.exe\Explorer", "Desktop", "TarnwickDemo"),
+    (r"HKCU\Software\Wine\Explorer", "Desktop", "TarnwickDemo"),
     (r"HKCU\Software\Wine\Explorer\Desktops", "TarnwickDemo", "800x600"),
 ]
 
@@ -46,8 +49,7 @@ def whole_body_mirrors(rig):
 
 
 def shown_window(rig):
-    """The X window of the shown main window on the virtual desktop (frame included), or None.
-    (tw_wintool cannot see it: it looks on the default desktop.)"""
+    """The X window of the shown main window on the virtual desktop (frame included), or None."""
     found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Tarnwick Online Setup$"],
                            env=rig.env, capture_output=True, text=True)
     ids = found.stdout.split()
