@@ -1,6 +1,11 @@
 // The multi-URL transfer: a controller thread starts one worker per mirror,
-// picks the one that gets ahead, stops the others and writes the winner's
-// body to the file in one go.
+// picks the fastest once the lead has passed pickBytes (xhttp_multi_pick.h),
+// stops the others and writes the winner's body to the file in one go.
+#ifdef TW_XHTTP_MULTI_OLD_PICK
+// The benchmark's second copy of this file, under its own name: the pick of
+// old, where the first count past pickBytes decides. Never in the program.
+#define XHttpMulti_GetAsync XHttpMulti_GetAsyncOldPick
+#endif
 #include "net/xhttp_multi.h"
 
 #include <process.h>
@@ -8,6 +13,7 @@
 #include <memory>
 
 #include "net/transfer_messages.h"
+#include "net/xhttp_multi_pick.h"
 #include "net/xhttp_multi_worker.h"
 
 namespace tw {
@@ -15,6 +21,7 @@ namespace {
 
 constexpr int kSlots = 5;
 constexpr DWORD kPollMs = 5;  // each wait on a worker's event
+static_assert(kSlots == XHttpMultiPickWindow::kSlots, "one slot table");
 
 // Failure locations left in XHttpMultiResult::errLine.
 constexpr int32_t kErrLineNoUrl = 282;
@@ -66,6 +73,8 @@ class Controller {
     }
     workers_[slot].reset();
   }
+  // Records the pick, tells the window, stops every other worker.
+  void Choose(int slot);
   bool StartWorkers();
   // False when the mirrors announced different lengths.
   bool WaitFirstAnswer();
@@ -124,16 +133,29 @@ bool Controller::WaitFirstAnswer() {
   return true;  // nobody answered; the race below ends at once
 }
 
+void Controller::Choose(int slot) {
+  chosen_ = slot;
+  t_.result->chosenIndex = slot;
+  t_.result->chosenUrl = t_.urls[slot];
+  PostPlain(WM_XHTTP_MULTI_CHOSEN, static_cast<LPARAM>(slot));
+  for (int other = 0; other < kSlots; ++other) {
+    if (other != slot && workers_[other]) workers_[other]->RequestStop();
+  }
+}
+
 int Controller::Race() {
   int32_t highest = 0;
   const DWORD raceStart = GetTickCount();
   const int32_t pickBytes = static_cast<int32_t>(t_.options.pickBytes);
   const int32_t pickMs = static_cast<int32_t>(t_.options.pickMs);
+#ifndef TW_XHTTP_MULTI_OLD_PICK
+  XHttpMultiPickWindow window;
+#endif
   while (AnyLive()) {
-    // The counts of every worker that made progress in this scan; the pick
-    // goes to the leader among them. (Judging each worker the moment it is
-    // read would favour low slots: during the 5 ms waits of one scan a
-    // faster mirror in a higher slot pulls ahead unseen.)
+    // The counts of every worker that made progress in this scan; the lead
+    // is the largest of them. (Judging each worker the moment it is read
+    // would favour low slots: during the 5 ms waits of one scan a faster
+    // mirror in a higher slot pulls ahead unseen.)
     int leader = -1;
     int32_t leaderReceived = 0;
     for (int slot = 0; slot < kSlots; ++slot) {
@@ -148,17 +170,23 @@ int Controller::Race() {
     if (leader >= 0 && leaderReceived > highest) {
       highest = leaderReceived;
       PostPlain(WM_XHTTP_PROGRESS, static_cast<LPARAM>(highest));
+      // Once pickMs has passed, whoever sets the next lead is picked at once,
+      // window or not.
       const int32_t elapsed = static_cast<int32_t>(GetTickCount() - raceStart);
-      if (chosen_ < 0 && (highest > pickBytes || (pickMs != 0 && elapsed > pickMs))) {
-        chosen_ = leader;
-        t_.result->chosenIndex = leader;
-        t_.result->chosenUrl = t_.urls[leader];
-        PostPlain(WM_XHTTP_MULTI_CHOSEN, static_cast<LPARAM>(leader));
-        for (int other = 0; other < kSlots; ++other) {
-          if (other != leader && workers_[other]) workers_[other]->RequestStop();
-        }
-      }
+#ifdef TW_XHTTP_MULTI_OLD_PICK
+      if (chosen_ < 0 && highest > pickBytes) Choose(leader);
+#endif
+      if (chosen_ < 0 && pickMs != 0 && elapsed > pickMs) Choose(leader);
     }
+#ifndef TW_XHTTP_MULTI_OLD_PICK
+    if (chosen_ < 0 && highest > pickBytes) {
+      int32_t counts[kSlots];
+      for (int slot = 0; slot < kSlots; ++slot)
+        counts[slot] = workers_[slot] ? workers_[slot]->Received() : -1;
+      const int pick = window.Observe(counts, GetTickCount());
+      if (pick >= 0) Choose(pick);
+    }
+#endif
     for (int slot = 0; slot < kSlots; ++slot) {
       XHttpMultiWorker* w = workers_[slot].get();
       if (w == nullptr || !IsSet(w->finished())) continue;

@@ -1,0 +1,45 @@
+// When and whom the multi-URL transfer picks once the lead has passed
+// pickBytes: the mirror that receives the most during a short window more.
+//
+// The first pickBytes measure round-trip time and burst size, not speed: a
+// server that sends a second's allowance at once before it paces, TCP slow
+// start and edge buffers let a slow mirror pass the threshold as early as a
+// fast one. So every live mirror's count is noted when the window opens, and
+// the window closes after kPickWindowMs or as soon as one mirror has received
+// kPickWindowBytes in it. The counts of one reading are all taken together,
+// so every mirror is measured over the same interval and the amounts rank
+// the mirrors by rate without a clock finer than GetTickCount.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+namespace tw {
+
+// A mirror that will not be picked costs at most about this much in the
+// window: larger than the bursts seen from throttled servers (nginx sends up
+// to its 2 MiB send chunk at once), small beside the setup file.
+constexpr int32_t kPickWindowBytes = 2 * 1024 * 1024;
+constexpr DWORD kPickWindowMs = 500;
+
+class XHttpMultiPickWindow {
+ public:
+  static constexpr int kSlots = 5;
+
+  // counts: each slot's received bytes, read together; -1 for a slot without
+  // a live worker. now: GetTickCount. The first call opens the window.
+  // Returns the slot to pick, or -1 to go on watching. A single live mirror
+  // is picked at once (there is nothing to compare it with); a window in
+  // which nobody received anything starts again.
+  int Observe(const int32_t (&counts)[kSlots], DWORD now);
+
+ private:
+  void Open(const int32_t (&counts)[kSlots], DWORD now);
+
+  bool open_ = false;
+  DWORD openedAt_ = 0;
+  int32_t base_[kSlots] = {};  // counts when the window opened
+};
+
+}  // namespace tw
