@@ -5,6 +5,9 @@
 // The benchmark's second copy of this file, under its own name: the pick of
 // old, where the first count past pickBytes decides. Never in the program.
 #define XHttpMulti_GetAsync XHttpMulti_GetAsyncOldPick
+#define TW_PICK_FIRST_PAST_BYTES false
+#else
+#define TW_PICK_FIRST_PAST_BYTES false
 #endif
 #include "net/xhttp_multi.h"
 
@@ -22,6 +25,7 @@ namespace {
 constexpr int kSlots = 5;
 constexpr DWORD kPollMs = 5;  // each wait on a worker's event
 static_assert(kSlots == XHttpMultiPickWindow::kSlots, "one slot table");
+constexpr bool kPickFirstPastBytes = TW_PICK_FIRST_PAST_BYTES;
 
 // Failure locations left in XHttpMultiResult::errLine.
 constexpr int32_t kErrLineNoUrl = 282;
@@ -60,10 +64,12 @@ class Controller {
   void PostPlain(UINT message, LPARAM value) {
     if (t_.target != nullptr) PostMessageW(t_.target, message, t_.id, value);
   }
-  bool AnyLive() const {
+  bool AnyLive() const { return LiveWorkers() > 0; }
+  int LiveWorkers() const {
+    int live = 0;
     for (const auto& w : workers_)
-      if (w) return true;
-    return false;
+      if (w) ++live;
+    return live;
   }
   // A worker that ended without success: keep its error, then destroy it.
   void Retire(int slot) {
@@ -148,9 +154,7 @@ int Controller::Race() {
   const DWORD raceStart = GetTickCount();
   const int32_t pickBytes = static_cast<int32_t>(t_.options.pickBytes);
   const int32_t pickMs = static_cast<int32_t>(t_.options.pickMs);
-#ifndef TW_XHTTP_MULTI_OLD_PICK
   XHttpMultiPickWindow window;
-#endif
   while (AnyLive()) {
     // The counts of every worker that made progress in this scan; the lead
     // is the largest of them. (Judging each worker the moment it is read
@@ -170,28 +174,26 @@ int Controller::Race() {
     if (leader >= 0 && leaderReceived > highest) {
       highest = leaderReceived;
       PostPlain(WM_XHTTP_PROGRESS, static_cast<LPARAM>(highest));
-      // Once pickMs has passed, whoever sets the next lead is picked at once,
-      // window or not.
+      // The leader is picked at once when there is nobody to compare it
+      // with, and by anyone who sets a new lead once pickMs has passed.
       const int32_t elapsed = static_cast<int32_t>(GetTickCount() - raceStart);
-#ifdef TW_XHTTP_MULTI_OLD_PICK
-      if (chosen_ < 0 && highest > pickBytes) Choose(leader);
-#endif
-      if (chosen_ < 0 && pickMs != 0 && elapsed > pickMs) Choose(leader);
+      const bool pastBytes = highest > pickBytes && (kPickFirstPastBytes || LiveWorkers() == 1);
+      if (chosen_ < 0 && (pastBytes || (pickMs != 0 && elapsed > pickMs))) Choose(leader);
     }
-#ifndef TW_XHTTP_MULTI_OLD_PICK
-    if (chosen_ < 0 && highest > pickBytes) {
-      int32_t counts[kSlots];
-      for (int slot = 0; slot < kSlots; ++slot)
-        counts[slot] = workers_[slot] ? workers_[slot]->Received() : -1;
-      const int pick = window.Observe(counts, GetTickCount());
-      if (pick >= 0) Choose(pick);
-    }
-#endif
+    // Ended workers first, so that one that failed is out before the window
+    // below can pick it, and one that succeeded wins at once.
     for (int slot = 0; slot < kSlots; ++slot) {
       XHttpMultiWorker* w = workers_[slot].get();
       if (w == nullptr || !IsSet(w->finished())) continue;
       if (w->Succeeded()) return slot;
       Retire(slot);
+    }
+    if (!kPickFirstPastBytes && chosen_ < 0 && highest > pickBytes && AnyLive()) {
+      int32_t counts[kSlots];
+      for (int slot = 0; slot < kSlots; ++slot)
+        counts[slot] = workers_[slot] ? workers_[slot]->Received() : -1;
+      const int pick = window.Observe(counts, GetTickCount());
+      if (pick >= 0) Choose(pick);
     }
   }
   return -1;

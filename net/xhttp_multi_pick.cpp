@@ -9,23 +9,16 @@ void XHttpMultiPickWindow::Open(const int32_t (&counts)[kSlots], DWORD now) {
 }
 
 int XHttpMultiPickWindow::Observe(const int32_t (&counts)[kSlots], DWORD now) {
-  int live = 0, lastLive = -1;
-  for (int slot = 0; slot < kSlots; ++slot) {
-    if (counts[slot] >= 0) {
-      ++live;
-      lastLive = slot;
-    }
-  }
   if (!open_) {
-    if (live == 1) return lastLive;
     Open(counts, now);
     return -1;
   }
   // Mirrors that failed in the window are simply out (-1 now).
-  int best = -1;
+  int live = 0, best = -1;
   int32_t bestGain = 0;
   for (int slot = 0; slot < kSlots; ++slot) {
     if (counts[slot] < 0) continue;
+    ++live;
     const int32_t gain = counts[slot] - base_[slot];
     if (gain > bestGain) {
       best = slot;

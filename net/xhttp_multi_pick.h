@@ -29,9 +29,10 @@ class XHttpMultiPickWindow {
 
   // counts: each slot's received bytes, read together; -1 for a slot without
   // a live worker. now: GetTickCount. The first call opens the window.
-  // Returns the slot to pick, or -1 to go on watching. A single live mirror
-  // is picked at once (there is nothing to compare it with); a window in
-  // which nobody received anything starts again.
+  // Returns the slot to pick, or -1 to go on watching. A window in which
+  // nobody received anything starts again; one with a single mirror left
+  // closes at once (the controller picks a lone mirror itself as soon as it
+  // leads past pickBytes).
   int Observe(const int32_t (&counts)[kSlots], DWORD now);
 
  private:

@@ -5,6 +5,7 @@ set -eu
 packages=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xauth
           googletest osslsigncode openssl python3 curl imagemagick x11-apps xdotool procps)
 packages+=(fonts-wqy-zenhei)  # CJK glyphs for the Japanese and Korean texts under Wine (screenshots)
+packages+=(nginx-light)  # a real web server as a mirror in the race tests and the benchmark
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
