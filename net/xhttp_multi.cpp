@@ -5,9 +5,6 @@
 // The benchmark's second copy of this file, under its own name: the pick of
 // old, where the first count past pickBytes decides. Never in the program.
 #define XHttpMulti_GetAsync XHttpMulti_GetAsyncOldPick
-#define TW_PICK_FIRST_PAST_BYTES false
-#else
-#define TW_PICK_FIRST_PAST_BYTES false
 #endif
 #include "net/xhttp_multi.h"
 
@@ -25,7 +22,11 @@ namespace {
 constexpr int kSlots = 5;
 constexpr DWORD kPollMs = 5;  // each wait on a worker's event
 static_assert(kSlots == XHttpMultiPickWindow::kSlots, "one slot table");
-constexpr bool kPickFirstPastBytes = TW_PICK_FIRST_PAST_BYTES;
+#ifdef TW_XHTTP_MULTI_OLD_PICK
+constexpr bool kPickFirstPastBytes = true;  // the benchmark's copy
+#else
+constexpr bool kPickFirstPastBytes = false;
+#endif
 
 // Failure locations left in XHttpMultiResult::errLine.
 constexpr int32_t kErrLineNoUrl = 282;

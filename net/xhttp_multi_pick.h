@@ -17,11 +17,13 @@
 
 namespace tw {
 
-// A mirror that will not be picked costs at most about this much in the
-// window: larger than the bursts seen from throttled servers (nginx sends up
-// to its 2 MiB send chunk at once), small beside the setup file.
+// Bytes one mirror may receive in the window before it closes, which also
+// bounds what each loser costs in it. Chosen by measurement (bench/): with
+// 256 KiB or 1 MiB a throttled server's first burst (nginx sends up to 2 MiB
+// at once) could close the window before the fast mirror had shown its speed;
+// 4 MiB only cost the losers more.
 constexpr int32_t kPickWindowBytes = 2 * 1024 * 1024;
-constexpr DWORD kPickWindowMs = 500;
+constexpr DWORD kPickWindowMs = 500;  // the longest window, milliseconds
 
 class XHttpMultiPickWindow {
  public:
