@@ -38,20 +38,20 @@ def main():
         if f[:1] == ["mix"]:
             mixes.append((f[1], f[2], " ".join(f[4:])))
         elif f[:1] == ["run"]:
-            kind, mix, rule, tag = f[1], f[2], f[3], f[10]
+            kind, mix, rule, rnd, tag = f[1], f[2], f[3], int(f[4]), f[10]
             ok, winner, fastest, wall = int(f[5]), int(f[6]), int(f[7]), float(f[8])
             slots = [s for (t, s) in sent if t == tag]
             if winner < 0 and slots:  # finished before any pick: the one sent the most
                 winner = max(slots, key=lambda s: sent[(tag, s)])
             losers = sum(sent[(tag, s)] for s in slots if s != winner)
-            runs[(kind, mix, rule)].append((ok, ok and winner == fastest, wall, losers))
+            runs[(kind, mix, rule)].append((ok, ok and winner == fastest, wall, losers, rnd))
 
     print("(c) race pick: %s rounds per mix, a %s-byte file, the setup download's options" % (rounds, size))
     print("    %-5s %-8s %-4s %-15s %-8s %-8s %-6s %s" % (
         "kind", "mix", "rule", "fastest picked", "race s", "alone s", "ratio", "losers' bytes mean / max"))
     for kind, mix, mirrors in mixes:
-        alone = [r[2] for r in runs[(kind, mix, "alone")]]
-        alone_median = statistics.median(alone) if alone else 0.0
+        alone = {r[4]: r[2] for r in runs[(kind, mix, "alone")]}
+        alone_median = statistics.median(alone.values()) if alone else 0.0
         print("    %s %s: %s" % (kind, mix, mirrors))
         for rule in ("new", "old"):
             rs = runs[(kind, mix, rule)]
@@ -59,12 +59,16 @@ def main():
                 continue
             picked = sum(1 for r in rs if r[1])
             wall = statistics.median(r[2] for r in rs)
+            # Each race against the fastest mirror alone in the same round,
+            # a few seconds apart: the machine's load moves both alike.
+            ratios = [r[2] / alone[r[4]] for r in rs if alone.get(r[4])]
             losers = [r[3] / 1048576.0 for r in rs]
             print("    %-5s %-8s %-4s %3d/%-3d %4.0f%%  %-8.3f %-8.3f %-6.2f %.2f / %.2f MiB%s" % (
                 kind, mix, rule, picked, len(rs), 100.0 * picked / len(rs), wall, alone_median,
-                wall / alone_median if alone_median else 0.0, statistics.mean(losers), max(losers),
+                statistics.median(ratios) if ratios else 0.0, statistics.mean(losers), max(losers),
                 "" if all(r[0] for r in rs) else "  (some transfers failed)"))
-    print("    race and alone: median wall seconds; ratio = race / the fastest mirror alone")
+    print("    race and alone: median wall seconds; ratio: median over the rounds of race / the fastest")
+    print("    mirror alone in the same round")
     print("    (targets: fastest picked >= 95%, ratio <= 1.10); new = the program's rule, old = first past pickBytes")
 
 
