@@ -1,6 +1,11 @@
 // The multi-URL transfer: a controller thread starts one worker per mirror,
-// picks the one that gets ahead, stops the others and writes the winner's
-// body to the file in one go.
+// picks the fastest once the lead has passed pickBytes (xhttp_multi_pick.h),
+// stops the others and writes the winner's body to the file in one go.
+#ifdef TW_XHTTP_MULTI_OLD_PICK
+// The benchmark's second copy of this file, under its own name: the pick of
+// old, where the first count past pickBytes decides. Never in the program.
+#define XHttpMulti_GetAsync XHttpMulti_GetAsyncOldPick
+#endif
 #include "net/xhttp_multi.h"
 
 #include <process.h>
@@ -8,6 +13,7 @@
 #include <memory>
 
 #include "net/transfer_messages.h"
+#include "net/xhttp_multi_pick.h"
 #include "net/xhttp_multi_worker.h"
 
 namespace tw {
@@ -15,6 +21,12 @@ namespace {
 
 constexpr int kSlots = 5;
 constexpr DWORD kPollMs = 5;  // each wait on a worker's event
+static_assert(kSlots == XHttpMultiPickWindow::kSlots, "one slot table");
+#ifdef TW_XHTTP_MULTI_OLD_PICK
+constexpr bool kPickFirstPastBytes = true;  // the benchmark's copy
+#else
+constexpr bool kPickFirstPastBytes = false;
+#endif
 
 // Failure locations left in XHttpMultiResult::errLine.
 constexpr int32_t kErrLineNoUrl = 282;
@@ -53,10 +65,12 @@ class Controller {
   void PostPlain(UINT message, LPARAM value) {
     if (t_.target != nullptr) PostMessageW(t_.target, message, t_.id, value);
   }
-  bool AnyLive() const {
+  bool AnyLive() const { return LiveWorkers() > 0; }
+  int LiveWorkers() const {
+    int live = 0;
     for (const auto& w : workers_)
-      if (w) return true;
-    return false;
+      if (w) ++live;
+    return live;
   }
   // A worker that ended without success: keep its error, then destroy it.
   void Retire(int slot) {
@@ -66,6 +80,8 @@ class Controller {
     }
     workers_[slot].reset();
   }
+  // Records the pick, tells the window, stops every other worker.
+  void Choose(int slot);
   bool StartWorkers();
   // False when the mirrors announced different lengths.
   bool WaitFirstAnswer();
@@ -124,16 +140,27 @@ bool Controller::WaitFirstAnswer() {
   return true;  // nobody answered; the race below ends at once
 }
 
+void Controller::Choose(int slot) {
+  chosen_ = slot;
+  t_.result->chosenIndex = slot;
+  t_.result->chosenUrl = t_.urls[slot];
+  PostPlain(WM_XHTTP_MULTI_CHOSEN, static_cast<LPARAM>(slot));
+  for (int other = 0; other < kSlots; ++other) {
+    if (other != slot && workers_[other]) workers_[other]->RequestStop();
+  }
+}
+
 int Controller::Race() {
   int32_t highest = 0;
   const DWORD raceStart = GetTickCount();
   const int32_t pickBytes = static_cast<int32_t>(t_.options.pickBytes);
   const int32_t pickMs = static_cast<int32_t>(t_.options.pickMs);
+  XHttpMultiPickWindow window;
   while (AnyLive()) {
-    // The counts of every worker that made progress in this scan; the pick
-    // goes to the leader among them. (Judging each worker the moment it is
-    // read would favour low slots: during the 5 ms waits of one scan a
-    // faster mirror in a higher slot pulls ahead unseen.)
+    // The counts of every worker that made progress in this scan; the lead
+    // is the largest of them. (Judging each worker the moment it is read
+    // would favour low slots: during the 5 ms waits of one scan a faster
+    // mirror in a higher slot pulls ahead unseen.)
     int leader = -1;
     int32_t leaderReceived = 0;
     for (int slot = 0; slot < kSlots; ++slot) {
@@ -148,22 +175,26 @@ int Controller::Race() {
     if (leader >= 0 && leaderReceived > highest) {
       highest = leaderReceived;
       PostPlain(WM_XHTTP_PROGRESS, static_cast<LPARAM>(highest));
+      // The leader is picked at once when there is nobody to compare it
+      // with, and by anyone who sets a new lead once pickMs has passed.
       const int32_t elapsed = static_cast<int32_t>(GetTickCount() - raceStart);
-      if (chosen_ < 0 && (highest > pickBytes || (pickMs != 0 && elapsed > pickMs))) {
-        chosen_ = leader;
-        t_.result->chosenIndex = leader;
-        t_.result->chosenUrl = t_.urls[leader];
-        PostPlain(WM_XHTTP_MULTI_CHOSEN, static_cast<LPARAM>(leader));
-        for (int other = 0; other < kSlots; ++other) {
-          if (other != leader && workers_[other]) workers_[other]->RequestStop();
-        }
-      }
+      const bool pastBytes = highest > pickBytes && (kPickFirstPastBytes || LiveWorkers() == 1);
+      if (chosen_ < 0 && (pastBytes || (pickMs != 0 && elapsed > pickMs))) Choose(leader);
     }
+    // Ended workers first, so that one that failed is out before the window
+    // below can pick it, and one that succeeded wins at once.
     for (int slot = 0; slot < kSlots; ++slot) {
       XHttpMultiWorker* w = workers_[slot].get();
       if (w == nullptr || !IsSet(w->finished())) continue;
       if (w->Succeeded()) return slot;
       Retire(slot);
+    }
+    if (!kPickFirstPastBytes && chosen_ < 0 && highest > pickBytes && AnyLive()) {
+      int32_t counts[kSlots];
+      for (int slot = 0; slot < kSlots; ++slot)
+        counts[slot] = workers_[slot] ? workers_[slot]->Received() : -1;
+      const int pick = window.Observe(counts, GetTickCount());
+      if (pick >= 0) Choose(pick);
     }
   }
   return -1;

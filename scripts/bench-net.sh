@@ -3,18 +3,24 @@
 #   (a) a 100 MB loopback download through XHttp_Get into a file, against a
 #       bare WinINet loop with the same 4,096-byte reads, and curl;
 #   (b) a 5-mirror race of a 60 MB file (mirrors throttled at 2, 5, 10, 15 and
-#       20 MB/s), against curl and a bare WinINet loop on the 20 MB/s mirror.
-# Usage: scripts/bench-net.sh [singleBytes raceBytes]
+#       20 MB/s), against curl and a bare WinINet loop on the 20 MB/s mirror;
+#   (c) the pick of the race on nginx and on the paced test server, three
+#       mirror mixes each (bursting, delayed, paced), 20 rounds of an 8 MB
+#       file: the program's rule against the rule of old and against the
+#       fastest mirror alone, round by round in one run.
+# Usage: scripts/bench-net.sh [singleBytes raceBytes [pickFileBytes rounds]]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/bench"
 state="$build/bench-env"
 single=${1:-100000000}
 race=${2:-60000000}
+pick_bytes=${3:-8000000}
+rounds=${4:-20}
 
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target net_bench tw_keepalive tw_certtool -j2 >/dev/null
+cmake --build "$build" --target net_bench race_pick_bench tw_keepalive tw_certtool -j2 >/dev/null
 
 trap '"$root/tests/harness/wine-env.sh" stop "$state" >/dev/null 2>&1' EXIT
 "$root/tests/harness/wine-env.sh" start "$state" "$build/bin" >/dev/null
@@ -58,3 +64,12 @@ awk -v cs_wall="$cs_wall" -v cs_cpu="$(echo "$cs_user $cs_sys" | awk '{print $1+
     printf "    bare WinINet loop on it: wall %.3f s  cpu %.3f s\n", v["race_bare_wall_s"], v["race_bare_cpu_s"]
     printf "    ratio race/curl wall %.3f (target <= 1.10); race/bare cpu %.3f (target <= 1.15)\n", ratio(v["race_wall_s"], cr_wall), ratio(v["race_cpu_s"], v["race_bare_cpu_s"])
   }' "$out.txt"
+
+# (c) The pick; the losers' bytes are what the servers say they sent.
+pick_out="$build/race_pick_bench.out"
+/usr/lib/wine/wine64 "$build/bin/race_pick_bench.exe" "$rounds" "$pick_bytes" $target \
+  > "$pick_out" 2>"$build/race_pick_bench.err" \
+  || { echo "race_pick_bench failed:" >&2; cat "$pick_out" "$build/race_pick_bench.err" >&2; exit 1; }
+sleep 2  # the last losers close their connections and the servers log them
+python3 "$root/bench/race_pick_report.py" "$pick_out" "$state/nginx/access.log" "$state/sent-http.log" \
+  "$pick_bytes" "$rounds"

@@ -6,6 +6,7 @@ packages=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xa
           googletest osslsigncode openssl python3 curl imagemagick x11-apps xdotool procps)
 packages+=(g++ zlib1g-dev binutils)  # the native CRC-32 benchmark against zlib; objdump for the checks
 packages+=(fonts-wqy-zenhei)  # CJK glyphs for the Japanese and Korean window texts under Wine
+packages+=(nginx-light)        # a real web server as a mirror in the race tests and the benchmark
 packages+=(wine32:i386)       # runs the 32-bit release, the program users download
 # The 32-bit Wine comes from the i386 architecture of the same archive.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

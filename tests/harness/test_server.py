@@ -21,6 +21,8 @@ Query parameters (combinable):
   nolength=1        no Content-Length, the body ends when the connection closes
   length=<n>        announce <n> as Content-Length whatever the body is
   rate=<n>          send at most <n> body bytes per second
+  burst=<n>         with rate: send the first <n> body bytes at once, as a
+                    server that hands out an allowance before it paces
   stall_after=<n>   send <n> body bytes, then hold the connection (until the
                     client goes, the server stops, or 120 s)
   drop_after=<n>    send <n> body bytes, then close the connection
@@ -156,6 +158,7 @@ class _Handler(BaseHTTPRequestHandler):
         nolength = query.get("nolength", ["0"])[0] not in ("", "0")
         length = self._int(query, "length")
         rate = self._int(query, "rate")
+        burst = self._int(query, "burst", 0)
         stall_after = self._int(query, "stall_after")
         drop_after = self._int(query, "drop_after")
 
@@ -190,7 +193,7 @@ class _Handler(BaseHTTPRequestHandler):
                 self.wfile.write(data)
                 sent += n
                 if rate:
-                    ahead = start + sent / float(rate) - time.monotonic()
+                    ahead = start + max(0, sent - burst) / float(rate) - time.monotonic()
                     if ahead > 0 and owner._stopping.wait(ahead):
                         break
         except OSError:
@@ -198,6 +201,7 @@ class _Handler(BaseHTTPRequestHandler):
             return
         finally:
             self._entry.update(body_size=size, body_sent=sent)
+            owner._record_sent(self.path, sent)
         if drop_after is not None and drop_after < size:
             self._drop()
         elif stall_after is not None and stall_after < size:
@@ -260,10 +264,12 @@ class _Server(ThreadingHTTPServer):
 class FaultServer:
     """One test server on 127.0.0.1 (HTTPS when certfile is given)."""
 
-    def __init__(self, port=0, certfile=None, keyfile=None, docroot=None, log_path=None):
+    def __init__(self, port=0, certfile=None, keyfile=None, docroot=None, log_path=None,
+                 sent_log_path=None):
         self._requested_port = port
         self.docroot = os.path.abspath(docroot) if docroot else None
         self.log_path = log_path
+        self.sent_log_path = sent_log_path  # "<target> <body bytes sent>" per answer
         self.requests = []  # dicts; append under _lock, read a copy via snapshot()
         self._lock = threading.Lock()
         self._stopping = threading.Event()
@@ -303,6 +309,11 @@ class FaultServer:
                 with open(self.log_path, "a", encoding="utf-8") as f:
                     f.write(json.dumps(entry) + "\n")
 
+    def _record_sent(self, target, sent):
+        if self.sent_log_path:
+            with self._lock, open(self.sent_log_path, "a", encoding="utf-8") as f:
+                f.write("%s %d\n" % (target, sent))
+
     def _read_doc(self, url_path):
         if not self.docroot:
             return None
@@ -329,7 +340,7 @@ def main():
         return dict(certfile=os.path.join(certs, name + ".pem"),
                     keyfile=os.path.join(certs, name + ".key"))
 
-    for name in ("requests-http.jsonl", "requests-https.jsonl"):
+    for name in ("requests-http.jsonl", "requests-https.jsonl", "sent-http.log"):
         try:
             os.remove(os.path.join(state, name))  # one run's requests per log
         except OSError:
@@ -337,7 +348,8 @@ def main():
 
     servers = {
         "TW_HTTP_PORT": FaultServer(docroot=docroot,
-                                    log_path=os.path.join(state, "requests-http.jsonl")),
+                                    log_path=os.path.join(state, "requests-http.jsonl"),
+                                    sent_log_path=os.path.join(state, "sent-http.log")),
         "TW_HTTPS_PORT": FaultServer(docroot=docroot, **cert("localhost"),
                                      log_path=os.path.join(state, "requests-https.jsonl")),
         "TW_HTTPS_EXPIRED_PORT": FaultServer(docroot=docroot, **cert("expired")),

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The test run's Windows: a Wine prefix, an X display and the local test servers.
 #   wine-env.sh start STATE BINDIR   create or reuse STATE/prefix, start Xvfb, a persistent
-#                                    wineserver, the keep-alive GUI process and the servers
+#                                    wineserver, the keep-alive GUI process, the test
+#                                    servers and nginx as a real mirror server
 #   wine-env.sh stop STATE           stop everything that start started
 # STATE/env holds the variables that wine-run.sh exports for each test.
 set -u
@@ -11,7 +12,72 @@ here=$(cd "$(dirname "$0")" && pwd)
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
 
+# nginx (Debian's nginx-light) serving the test server's docroot on a free
+# loopback port, with everything it writes under STATE/nginx. A query such as
+# "?rate=300k" throttles a response with nginx's own limit_rate, which sends a
+# second's allowance at once before it paces: a bursting mirror. The access
+# log has the body bytes sent per request ($body_bytes_sent).
+stop_nginx() {
+  local pidfile="$state/nginx/nginx.pid" pid
+  [ -s "$pidfile" ] || return 0
+  pid=$(cat "$pidfile")
+  kill -TERM "$pid" 2>/dev/null
+  for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  rm -f "$pidfile"
+}
+start_nginx() {
+  local dir="$state/nginx" docroot="$1" port pid user=""
+  [ -x /usr/sbin/nginx ] || { echo "nginx is missing (scripts/setup-deps.sh)" >&2; return 1; }
+  mkdir -p "$dir/temp"
+  : > "$dir/access.log"  # one run's requests
+  # As root the workers would run as nobody; keep them able to read the docroot.
+  [ "$(id -u)" = 0 ] && user="user root root;"
+  for _ in 1 2 3; do
+    port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    cat > "$dir/nginx.conf" <<EOF
+$user
+daemon off;
+worker_processes 1;
+pid $dir/nginx.pid;
+error_log $dir/error.log warn;
+events { worker_connections 256; }
+http {
+  sendfile on;
+  tcp_nopush on;
+  default_type application/octet-stream;
+  client_body_temp_path $dir/temp/body;
+  proxy_temp_path $dir/temp/proxy;
+  fastcgi_temp_path $dir/temp/fastcgi;
+  uwsgi_temp_path $dir/temp/uwsgi;
+  scgi_temp_path $dir/temp/scgi;
+  log_format mirror '\$request_uri \$status \$body_bytes_sent \$request_time';
+  access_log $dir/access.log mirror;
+  server {
+    listen 127.0.0.1:$port;
+    root $docroot;
+    location / { limit_rate \$arg_rate; }
+  }
+}
+EOF
+    rm -f "$dir/nginx.pid"
+    /usr/sbin/nginx -p "$dir" -c "$dir/nginx.conf" -e "$dir/error.log" >>"$log" 2>&1 &
+    pid=$!
+    for _ in $(seq 50); do
+      if [ -s "$dir/nginx.pid" ] && [ "$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port/")" != 000 ]; then
+        echo "export TW_NGINX_PORT=$port" >> "$state/env"
+        return 0
+      fi
+      kill -0 "$pid" 2>/dev/null || break  # e.g. the port was taken meanwhile
+      sleep 0.1
+    done
+    stop_nginx
+  done
+  echo "nginx did not start" >&2; cat "$dir/error.log" >&2
+  return 1
+}
+
 stop_all() {
+  stop_nginx
   if [ -f "$state/pids" ]; then
     while read -r pid; do kill "$pid" 2>/dev/null; done < "$state/pids"
   fi
@@ -102,6 +168,8 @@ case "$cmd" in
       for _ in $(seq 100); do [ -s "$state/servers.env" ] && break; sleep 0.1; done
       [ -s "$state/servers.env" ] || { echo "test server did not start" >&2; cat "$state/test_server.log" >&2; exit 1; }
       cat "$state/servers.env" >> "$state/env"
+      mkdir -p "$state/www"
+      start_nginx "$state/www" || exit 1
     fi
     echo "test environment ready: DISPLAY=$display WINEPREFIX=$WINEPREFIX"
     ;;
