@@ -1,0 +1,46 @@
+// What the unit tests share: the test run's environment (server ports, bin
+// folder, scratch folders), whole files, message pumping with a deadline, and
+// captures of what a window shows.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace twtest {
+
+// The value of an environment variable, empty when unset.
+std::wstring GetEnv(const wchar_t* name);
+// The test run's bin folder (TW_TEST_BIN) as a Windows path ending in '\'.
+std::wstring TestBinFolder();
+// A fresh empty folder (ending with a backslash) under the temporary folder.
+std::wstring MakeScratchFolder(const wchar_t* hint);
+// False on any failure.
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes);
+bool ReadWholeFile(const std::wstring& path, std::string* bytes);
+
+// Dispatches this thread's messages until done() is true or timeoutMs have
+// passed; true when done() became true.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
+inline void PumpMessages(DWORD ms) { PumpUntil([] { return false; }, ms); }
+
+// What a window's client area shows, as 0x00RRGGBB pixels, rows top-down.
+struct Capture {
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> pixels;
+  uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+  // Bounding box of the pixels that are not `background`; false when none.
+  bool BoundsOfNot(uint32_t background, RECT* bounds) const;
+  int Count(const std::function<bool(uint32_t)>& test) const;
+};
+Capture CaptureRect(HDC source, int x, int y, int width, int height);
+Capture CaptureClient(HWND window);
+
+// A plain top-level window (DefWindowProc, white background).
+HWND CreatePlainWindow(const wchar_t* title, DWORD style, int x, int y, int width, int height);
+
+}  // namespace twtest
