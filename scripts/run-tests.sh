@@ -23,6 +23,7 @@ cmake --build "$root/build/x64" -j "$jobs"
 
 cd "$root/build/x64"
 # The fixture's cleanup stops Wine and the servers also when tests fail; this
-# trap covers an interrupted run.
+# trap covers an interrupted run. Tests that share the display, the debug
+# receiver or the compiled-in servers hold CTest resource locks, so any -j works.
 trap '"$root/tests/harness/wine-env.sh" stop "$root/build/x64/test-env" >/dev/null 2>&1' EXIT
-ctest --output-on-failure --timeout 600 "$@"
+ctest --output-on-failure --timeout 600 -j "$jobs" "$@"

@@ -172,8 +172,7 @@ class VersionCheckFailures(Scenario):
 
     def test_failure_shows_the_link_in_the_users_language_and_exits_1_when_closed(self):
         RIG.publish_version(RIG.version_text(version=PROTOCOL + 1))
-        cases = [(None, [], ENGLISH_TITLE, "[Open Webpage]"),
-                 ("de_DE.UTF-8", [], ENGLISH_TITLE, "[Open Webpage]"),  # no German texts
+        cases = [("de_DE.UTF-8", [], ENGLISH_TITLE, "[Open Webpage]"),  # no German texts: English
                  ("ko_KR.UTF-8", [], "\ud0c0\ub978\uc705 \uc628\ub77c\uc778 \uc124\uce58", "[\ud648\ud398\uc774\uc9c0]"),
                  ("ko_KR.UTF-8", ["/jp"], ENGLISH_TITLE, "[Web\u30da\u30fc\u30b8\u3092\u958b\u304f]")]
         for lang, args, title, link in cases:

@@ -78,62 +78,36 @@ bool Capture::BoundsOfNot(uint32_t background, RECT* bounds) const {
   RECT r = {width, height, -1, -1};
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
-      if (At(x, y) == background) continue;
+      if (pixels[static_cast<size_t>(y) * width + x] == background) continue;
       r = {x < r.left ? x : r.left, y < r.top ? y : r.top, x > r.right ? x : r.right, y > r.bottom ? y : r.bottom};
     }
   }
-  if (r.right < 0) return false;
   *bounds = {r.left, r.top, r.right + 1, r.bottom + 1};
-  return true;
-}
-
-int Capture::Count(const std::function<bool(uint32_t)>& test) const {
-  int n = 0;
-  for (uint32_t p : pixels) n += test(p) ? 1 : 0;
-  return n;
-}
-
-Capture CaptureRect(HDC source, int x, int y, int width, int height) {
-  Capture capture;
-  if (source == nullptr || width <= 0 || height <= 0) return capture;
-  BITMAPINFO info = {};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-  void* bits = nullptr;
-  tw::UniqueBitmap bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-  tw::UniqueMemoryDc memory(CreateCompatibleDC(source));
-  if (!bitmap || !memory) return capture;
-  const HGDIOBJ previous = SelectObject(memory.Get(), bitmap.Get());
-  BitBlt(memory.Get(), 0, 0, width, height, source, x, y, SRCCOPY);
-  GdiFlush();
-  const auto* p = static_cast<const uint32_t*>(bits);
-  capture.pixels.assign(p, p + static_cast<size_t>(width) * height);
-  for (uint32_t& pixel : capture.pixels) pixel &= 0x00FFFFFF;
-  capture.width = width;
-  capture.height = height;
-  SelectObject(memory.Get(), previous);
-  return capture;
+  return r.right >= 0;
 }
 
 Capture CaptureClient(HWND window) {
+  Capture capture;
   RECT client;
-  if (!GetClientRect(window, &client)) return Capture();
+  if (!GetClientRect(window, &client) || client.right <= 0 || client.bottom <= 0) return capture;
+  BITMAPINFO info = {};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), client.right, -client.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  tw::UniqueBitmap bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  tw::UniqueMemoryDc memory(CreateCompatibleDC(nullptr));  // deleted before the bitmap it holds
   const HDC source = GetDC(window);
-  Capture capture = CaptureRect(source, 0, 0, client.right, client.bottom);
+  if (bitmap && memory && source != nullptr) {
+    SelectObject(memory.Get(), bitmap.Get());
+    BitBlt(memory.Get(), 0, 0, client.right, client.bottom, source, 0, 0, SRCCOPY);
+    GdiFlush();
+    const auto* p = static_cast<const uint32_t*>(bits);
+    capture.pixels.assign(p, p + static_cast<size_t>(client.right) * client.bottom);
+    for (uint32_t& pixel : capture.pixels) pixel &= 0x00FFFFFF;
+    capture.width = client.right;
+    capture.height = client.bottom;
+  }
   if (source != nullptr) ReleaseDC(window, source);
   return capture;
-}
-
-HWND CreatePlainWindow(const wchar_t* title, DWORD style, int x, int y, int width, int height) {
-  static const ATOM atom = [] {
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = DefWindowProcW;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    windowClass.lpszClassName = L"TwTestPlainWindow";
-    return RegisterClassW(&windowClass);
-  }();
-  return CreateWindowExW(0, reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(atom)), title, style, x, y, width,
-                         height, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
 }
 
 }  // namespace twtest

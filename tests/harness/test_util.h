@@ -32,15 +32,9 @@ struct Capture {
   int width = 0;
   int height = 0;
   std::vector<uint32_t> pixels;
-  uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
   // Bounding box of the pixels that are not `background`; false when none.
   bool BoundsOfNot(uint32_t background, RECT* bounds) const;
-  int Count(const std::function<bool(uint32_t)>& test) const;
 };
-Capture CaptureRect(HDC source, int x, int y, int width, int height);
 Capture CaptureClient(HWND window);
-
-// A plain top-level window (DefWindowProc, white background).
-HWND CreatePlainWindow(const wchar_t* title, DWORD style, int x, int y, int width, int height);
 
 }  // namespace twtest

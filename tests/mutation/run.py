@@ -60,8 +60,8 @@ def sync_tree():
 
 
 def ctest(regex, log):
-    return run(["ctest", "-R", regex, "-FA", "wine", "--timeout", "300", "--stop-on-failure",
-                "--no-tests=error", "--output-on-failure"], log, cwd=BUILD)
+    return run(["ctest", "-R", regex, "-FA", "wine", "--timeout", "300", "--stop-on-failure", "--no-tests=error",
+                "--output-on-failure"], log, cwd=BUILD)
 
 
 def try_fault(fault):

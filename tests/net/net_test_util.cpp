@@ -7,34 +7,32 @@ namespace nettest {
 namespace {
 
 const char* NameOf(UINT message) {
-  if (message == tw::WM_XHTTP_START) return "START";
-  if (message == tw::WM_XHTTP_PROGRESS) return "PROGRESS";
-  if (message == tw::WM_XHTTP_COMPLETE) return "COMPLETE";
-  if (message == tw::WM_XHTTP_ERR) return "ERR";
-  if (message == tw::WM_XHTTP_ERR_SYS) return "ERR_SYS";
-  if (message == tw::WM_XHTTP_MULTI_CHOSEN) return "CHOSEN";
+  const std::pair<UINT, const char*> names[] = {
+      {tw::WM_XHTTP_START, "START"}, {tw::WM_XHTTP_PROGRESS, "PROGRESS"}, {tw::WM_XHTTP_COMPLETE, "COMPLETE"},
+      {tw::WM_XHTTP_ERR, "ERR"},     {tw::WM_XHTTP_ERR_SYS, "ERR_SYS"},    {tw::WM_XHTTP_MULTI_CHOSEN, "CHOSEN"}};
+  for (const auto& n : names) {
+    if (n.first == message) return n.second;
+  }
   return nullptr;
+}
+
+LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* self = reinterpret_cast<MessageRecorder*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self == nullptr || NameOf(message) == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+  if (message == tw::WM_XHTTP_COMPLETE && self->onComplete) self->onComplete();
+  self->messages.push_back({message, lParam, GetTickCount()});
+  return 0;
 }
 
 }  // namespace
 
 MessageRecorder::MessageRecorder() {
   WNDCLASSW windowClass = {};
-  windowClass.lpfnWndProc = WindowProc;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpfnWndProc = RecorderProc;
   windowClass.lpszClassName = L"TwNetTestRecorder";
   RegisterClassW(&windowClass);  // fails harmlessly when already registered
-  window_ = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                            windowClass.hInstance, nullptr);
+  window_ = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
   SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-}
-
-LRESULT CALLBACK MessageRecorder::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* self = reinterpret_cast<MessageRecorder*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (self == nullptr || NameOf(message) == nullptr) return DefWindowProcW(window, message, wParam, lParam);
-  if (message == tw::WM_XHTTP_COMPLETE && self->onComplete) self->onComplete();
-  self->messages.push_back({message, wParam, lParam, GetTickCount()});
-  return 0;
 }
 
 bool MessageRecorder::WaitComplete(DWORD timeoutMs) {
@@ -56,24 +54,17 @@ LPARAM MessageRecorder::Last(UINT message) const {
 
 std::string MessageRecorder::Sequence() const {
   std::string out;
-  const char* last = nullptr;
-  for (const Message& m : messages) {
-    const char* name = NameOf(m.message);
-    if (name == last && m.message == tw::WM_XHTTP_PROGRESS) continue;
-    out += (out.empty() ? "" : ",") + std::string(name);
-    last = name;
+  for (size_t i = 0; i < messages.size(); ++i) {
+    if (i > 0 && messages[i].message == tw::WM_XHTTP_PROGRESS && messages[i - 1].message == tw::WM_XHTTP_PROGRESS) continue;
+    out += (out.empty() ? "" : ",") + std::string(NameOf(messages[i].message));
   }
   return out;
 }
 
-std::wstring HttpBase() {
-  const std::wstring port = twtest::GetEnv(L"TW_HTTP_PORT");
-  return port.empty() ? port : L"http://127.0.0.1:" + port;
-}
-
-std::wstring HttpsBase(const wchar_t* portVariable) {
+std::wstring ServerBase(const wchar_t* portVariable) {
   const std::wstring port = twtest::GetEnv(portVariable);
-  return port.empty() ? port : L"https://localhost:" + port;
+  if (port.empty()) return port;
+  return (std::wstring(portVariable) == L"TW_HTTP_PORT" ? L"http://127.0.0.1:" : L"https://localhost:") + port;
 }
 
 std::string GenBody(size_t size) {

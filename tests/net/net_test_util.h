@@ -12,7 +12,6 @@ namespace nettest {
 
 struct Message {
   UINT message;
-  WPARAM id;
   LPARAM value;
   DWORD tick;  // GetTickCount when it arrived
 };
@@ -38,15 +37,13 @@ class MessageRecorder {
   std::function<void()> onComplete;  // runs as COMPLETE arrives, before it is recorded
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
   HWND window_ = nullptr;
 };
 
-// "http://127.0.0.1:PORT" and "https://localhost:PORT" of the fixture's
-// servers (TW_HTTP_PORT, TW_HTTPS_EXPIRED_PORT...); empty when unset.
-std::wstring HttpBase();
-std::wstring HttpsBase(const wchar_t* portVariable);
-// The first `size` bytes of every /gen/ body (test_server.py's gen_byte).
+// "http://127.0.0.1:PORT" of the fixture's HTTP server, or "https://localhost:PORT"
+// of the HTTPS server whose port variable is given; empty when unset.
+std::wstring ServerBase(const wchar_t* portVariable = L"TW_HTTP_PORT");
+// The first `size` bytes of every /gen/ body (test_server.py's formula).
 std::string GenBody(size_t size);
 
 }  // namespace nettest

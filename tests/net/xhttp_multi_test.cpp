@@ -22,7 +22,7 @@ using tw::WM_XHTTP_START;
 class XHttpMultiTest : public testing::Test {
  protected:
   void SetUp() override {
-    base_ = nettest::HttpBase();
+    base_ = nettest::ServerBase();
     ASSERT_FALSE(base_.empty()) << "no test server (TW_HTTP_PORT unset)";
     request_.filePath = twtest::MakeScratchFolder(L"multi") + L"setup.bin";
     request_.targetWindow = recorder_.window();

@@ -26,7 +26,7 @@ constexpr LPARAM kNone = -12345;
 class XHttpTest : public testing::Test {
  protected:
   void SetUp() override {
-    base_ = nettest::HttpBase();
+    base_ = nettest::ServerBase();
     ASSERT_FALSE(base_.empty()) << "no test server (TW_HTTP_PORT unset)";
     folder_ = twtest::MakeScratchFolder(L"xhttp");
   }
@@ -126,7 +126,7 @@ TEST_F(XHttpTest, CertificateProblemsAreSecurityErrorsUnlessIgnored) {
   } cases[] = {{L"TW_HTTPS_EXPIRED_PORT", ERROR_INTERNET_SEC_CERT_DATE_INVALID},
                {L"TW_HTTPS_WRONGHOST_PORT", ERROR_INTERNET_SEC_CERT_CN_INVALID}};
   for (const auto& c : cases) {
-    const std::wstring url = nettest::HttpsBase(c.portVariable) + L"/gen/10";
+    const std::wstring url = nettest::ServerBase(c.portVariable) + L"/gen/10";
     MessageRecorder recorder;
     Fetch(recorder, url, L"");
     EXPECT_EQ(recorder.Last(WM_XHTTP_ERR), tw::XHttpErrSecurity);

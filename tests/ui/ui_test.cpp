@@ -65,15 +65,15 @@ TEST(WindowBase, DestroyingTheObjectDestroysItsWindowWithoutCallingBack) {
   EXPECT_EQ(seen.size(), before);
 }
 
-// A link whose URL is a copy of tw_link_marker.exe, which leaves "<path>.ran" when opened.
+// A link whose URL is tw_fake_setup.exe, which notes its start in TW_E2E_LAUNCH_LOG.
 class LinkTest : public testing::Test {
  protected:
   void SetUp() override {
-    parent_ = twtest::CreatePlainWindow(L"link parent", WS_POPUP | WS_VISIBLE, 100, 100, 400, 200);
-    target_ = twtest::CreatePlainWindow(L"notify target", WS_POPUP, 0, 0, 10, 10);
-    marker_ = twtest::MakeScratchFolder(L"link") + L"marker.exe";
-    ASSERT_TRUE(CopyFileW((twtest::TestBinFolder() + L"tw_link_marker.exe").c_str(), marker_.c_str(), FALSE));
-    ASSERT_TRUE(link_.Create(parent_, L"[Open Webpage]", marker_, 20, 10, 30));
+    parent_ = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 100, 100, 400, 200, nullptr, nullptr, nullptr, nullptr);
+    target_ = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    launchLog_ = twtest::MakeScratchFolder(L"link") + L"launch.log";
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TW_E2E_LAUNCH_LOG", launchLog_.c_str()));  // inherited by what the shell starts
+    ASSERT_TRUE(link_.Create(parent_, L"[Open Webpage]", twtest::TestBinFolder() + L"tw_fake_setup.exe", 20, 10, 30));
     link_.SetNotifyTarget(target_);
     RECT r;
     GetWindowRect(link_.Hwnd(), &r);
@@ -100,7 +100,7 @@ class LinkTest : public testing::Test {
 
   HWND parent_ = nullptr;
   HWND target_ = nullptr;
-  std::wstring marker_;
+  std::wstring launchLog_;
   tw::XHyperLinkStatic link_;
   POINT inside_ = {}, outside_ = {};
 };
@@ -109,8 +109,7 @@ TEST_F(LinkTest, OnlyAPressAndReleaseOnTheLinkNotifiesAndOpensTheUrl) {
   EXPECT_FALSE(Click(false, inside_));
   EXPECT_FALSE(Click(true, outside_));
   EXPECT_TRUE(Click(true, inside_));
-  const std::wstring ran = marker_ + L".ran";
-  EXPECT_TRUE(twtest::PumpUntil([&] { return GetFileAttributesW(ran.c_str()) != INVALID_FILE_ATTRIBUTES; }, 10000));
+  EXPECT_TRUE(twtest::PumpUntil([&] { return GetFileAttributesW(launchLog_.c_str()) != INVALID_FILE_ATTRIBUTES; }, 10000));
 }
 
 TEST(Scaling, NinetySixDpiLengthsRoundHalvesAwayFromZero) {
