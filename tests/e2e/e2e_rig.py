@@ -225,8 +225,10 @@ class Rig:
                 if p is not None and p.poll() is None:
                     p.kill()
                     p.wait()
+        # The setup process exists when the program ends; give it a moment to write
+        # (longer when a launch is expected).
         launches = []
-        if wait_for(lambda: os.path.exists(self.launch_log), 3):  # the shell starts the setup asynchronously
+        if wait_for(lambda: os.path.exists(self.launch_log), 3 if proc.returncode == 0 else 1):
             time.sleep(0.2)
             launches = [strip_program(line) for line in read(self.launch_log).decode("utf-8").splitlines() if line]
         traces = []
