@@ -14,7 +14,7 @@ race=${2:-60000000}
 
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target net_bench tw_keepalive tw_certtool -j2 >/dev/null
+cmake --build "$build" --target net_bench tw_keepalive tw_wintool -j2 >/dev/null
 
 trap '"$root/tests/harness/wine-env.sh" stop "$state" >/dev/null 2>&1' EXIT
 "$root/tests/harness/wine-env.sh" start "$state" "$build/bin" >/dev/null

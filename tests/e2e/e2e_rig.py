@@ -2,7 +2,7 @@
 servers (an HTTPS version server, five HTTP mirrors with injected faults, an
 HTTPS error-log collector) and a small setup program of our own, signed at run
 time with osslsigncode, that records the command line it was started with.
-tw_xrecv.exe records the debug traces; tw_wintool.exe looks at the window.
+tw_wintool.exe records the debug traces and looks at the window.
 Paths are Linux paths unless their name says "win"."""
 import glob
 import os
@@ -207,7 +207,7 @@ class Rig:
             server.requests.clear()
         env = dict(self.env, TW_E2E_LAUNCH_LOG=win_path(self.launch_log))
         env.update(dict(LANG=lang, LC_ALL=lang) if lang else {})
-        xrecv = self.wine(os.path.join(self.bindir, "tw_xrecv.exe"), win_path(self.trace_log)) if receiver else None
+        xrecv = self.wine(os.path.join(self.bindir, "tw_wintool.exe"), "receive", win_path(self.trace_log)) if receiver else None
         if xrecv and not wait_for(lambda: os.path.exists(self.trace_log) and b"ready" in read(self.trace_log), 20):
             raise RuntimeError("the debug receiver did not start")
         proc = self.wine(os.path.join(self.bindir, "TarnwickOnlineSetup.exe"), *args, env=env)

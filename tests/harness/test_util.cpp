@@ -15,14 +15,10 @@ std::wstring GetEnv(const wchar_t* name) {
 }
 
 std::wstring TestBinFolder() {
-  std::wstring folder = GetEnv(L"TW_TEST_BIN");
-  if (folder.empty()) return folder;
-  for (wchar_t& c : folder) {
-    if (c == L'/') c = L'\\';
-  }
-  if (folder[0] == L'\\') folder = L"Z:" + folder;
-  if (folder.back() != L'\\') folder += L'\\';
-  return folder;
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  const std::wstring self(path, length < MAX_PATH ? length : 0);
+  return self.substr(0, self.rfind(L'\\') + 1);  // the test programs live there too
 }
 
 std::wstring MakeScratchFolder(const wchar_t* hint) {

@@ -14,7 +14,7 @@ namespace twtest {
 
 // The value of an environment variable, empty when unset.
 std::wstring GetEnv(const wchar_t* name);
-// The test run's bin folder (TW_TEST_BIN) as a Windows path ending in '\'.
+// The folder of the test program, where the helper programs are too; ends in '\'.
 std::wstring TestBinFolder();
 // A fresh empty folder (ending with a backslash) under the temporary folder.
 std::wstring MakeScratchFolder(const wchar_t* hint);

@@ -65,7 +65,7 @@ case "$cmd" in
 
     # A test CA trusted by the prefix and the servers' certificates.
     "$here/make-certs.sh" "$state/certs" >>"$log" 2>&1 || fail "make-certs failed"
-    "$WINE" "$bindir/tw_certtool.exe" "Z:$state/certs/ca.der" >>"$log" 2>&1 || fail "cannot add the test CA"
+    "$WINE" "$bindir/tw_wintool.exe" addroot "Z:$state/certs/ca.der" >>"$log" 2>&1 || fail "cannot add the test CA"
 
     # A disk that really fills up (root only).
     mkdir -p "$state/fulldisk"

@@ -32,6 +32,8 @@ FAULTS = [
     ("sess-stays-topmost", "session/main_wnd.cpp", "SetWindowPos(window, HWND_NOTOPMOST,", "SetWindowPos(window, HWND_TOPMOST,",
      "session_window_tests|app_exe_tests|" + E2E_XP),
     ("sess-pick-bytes", "session/transfer_options.cpp", "options.pickBytes = 262144;", "options.pickBytes = 2621440;", E2E_DL),
+    ("sess-never-topmost", "session/main_wnd.cpp", "      SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);\n",
+     "", "session_window_tests"),
     # net: transfers, race, streams
     ("net-body-short", "net/xhttp.cpp", "succeeded = !context.IsBodyShort(total);", "succeeded = true;", "net_xhttp_tests"),
     ("net-recv-timeout", "net/xhttp_context.cpp", "value = options.receiveTimeout;\n  InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT",
@@ -49,6 +51,11 @@ FAULTS = [
      "net_stream_tests|net_xhttp_tests"),
     ("net-no-err-sys", "net/xhttp.cpp", "context.httperr()));\n    PostWithRetry(t.target, WM_XHTTP_ERR_SYS, t.id, static_cast<LPARAM>(context.syserr()));",
      "context.httperr()));", "net_xhttp_tests|" + E2E_VER),
+    ("net-double-report", "net/xhttp.cpp", "        reported = true;\n", "", "net_xhttp_tests"),
+    ("net-progress-chunk", "net/xhttp.cpp", "static_cast<int32_t>(total)));", "static_cast<int32_t>(got)));", "net_xhttp_tests"),
+    ("net-pick-time", "net/xhttp_multi.cpp", "elapsed > pickMs)", "elapsed / 1000 > pickMs)", "net_multi_tests"),
+    ("net-wait-losers", "net/xhttp_multi.cpp", "t_.stream.reset();  // closes the file if it is still open",
+     "t_.stream.reset();\n  for (auto& worker : workers_) worker.reset();", "net_multi_tests"),
     # config: INI parser, UI texts, download sections
     ("cfg-trim-end", "config/ini_document.cpp", "IsIniSpace(text[end - 1])", "IsIniSpace(text[end])", "config_tests"),
     ("cfg-fold-a", "config/ini_document.cpp", "(c >= L'A' && c <= L'Z')", "(c > L'A' && c <= L'Z')", "config_tests|" + E2E_OK),
@@ -65,6 +72,10 @@ FAULTS = [
      "config_tests|app_tests|" + E2E_VER),
     ("cfg-amd64-as-x86", "config/version_info.cpp", "case kMachineAmd64:\n      return MachineArchX64;",
      "case kMachineAmd64:\n      return MachineArchX86;", "config_tests|" + E2E_OK),
+    ("cfg-index-at-30", "config/ini_document.cpp", "section->entries.size() > EntryIndexThreshold",
+     "section->entries.size() >= EntryIndexThreshold", "config_tests"),
+    ("cfg-getint-base", "config/ini_document.cpp", "wcstoul(entry->value.c_str(), nullptr, 10)", "wcstoul(entry->value.c_str(), nullptr, 0)",
+     "config_tests"),
     # diag: error report, build stamp, traces, system name
     ("diag-amp-unreserved", "diag/error_report.cpp", "c == '-' ||", "c == '-' || c == '&' ||", "diag_tests|" + E2E_DL),
     ("diag-hex-nibble", "diag/error_report.cpp", "kHex[c >> 4]", "kHex[c & 0x0F]", "diag_tests|" + E2E_DL),
@@ -73,6 +84,8 @@ FAULTS = [
     ("diag-month", "diag/build_stamp.cpp", "local->tm_mon + 1,", "local->tm_mon,", "diag_tests|" + E2E_OK),
     ("diag-cbdata", "diag/debug_log.cpp", "((length + 1) * sizeof(wchar_t))", "(length * sizeof(wchar_t))", "diag_tests|" + E2E_OK),
     ("diag-win10-unknown", "diag/os_info.cpp", "case 10:\n      return 17;", "case 10:\n      return 18;", "diag_tests|" + E2E_VER),
+    ("diag-acp", "diag/error_report.cpp", "WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0]",
+     "WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &utf8[0]", "diag_tests"),
     # support: CRC-32, file helpers, formatting
     ("sup-crc-final", "support/crc32.cpp", "return ~c;", "return c;", "support_tests|" + E2E_OK),
     ("sup-crc-last-block", "support/crc32.cpp", "Crc32Update(value, buffer.get(), got);", "Crc32Update(value, buffer.get(), kReadBlockSize);",
@@ -90,4 +103,5 @@ FAULTS = [
     ("ui-stride-unaligned", "ui/dib_buffer.h", "((width * 24 + 31) >> 3) & ~3", "(width * 24 + 7) >> 3", "ui_tests|session_window_tests"),
     ("ui-last-row", "ui/dib_buffer.cpp", "row < height_; ++row", "row < height_ - 1; ++row", "ui_tests|session_window_tests"),
     ("ui-keeps-window", "ui/window_base.cpp", "    DestroyWindow(window);  // best effort", "    // best effort", "ui_tests"),
+    ("ui-stale-hwnd", "ui/window_base.cpp", "    self->window_ = nullptr;\n    self->OnFinalMessage", "    self->OnFinalMessage", "ui_tests"),
 ]

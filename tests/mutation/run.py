@@ -99,7 +99,7 @@ def main():
     port = int(os.environ.get("TW_PORT_BASE", "18443")) + 20
     if run(["cmake", "-S", SRC, "-B", BUILD, "-DCMAKE_TOOLCHAIN_FILE=%s/cmake/mingw-w64-x86_64.cmake" % SRC,
             "-DTARNWICK_VERSION_HOST=localhost:%d" % port, "-DTARNWICK_ERRORLOG_HOST=localhost:%d" % (port + 1),
-            "-DTARNWICK_WEB_HOST=localhost:%d" % (port + 2)], "build.log") != 0 or \
+            "-DTARNWICK_WEB_HOST=localhost:%d" % (port + 2), "-DTARNWICK_E2E_TIMEOUT=300"], "build.log") != 0 or \
             run(["cmake", "--build", BUILD, "-j2"], "build.log") != 0:
         sys.exit("the unchanged copy does not build (build/mutation/log/build.log)")
     env_script = os.path.join(SRC, "tests", "harness", "wine-env.sh")

@@ -80,14 +80,6 @@ TEST_F(XHttpMultiTest, PickByTimeChoosesTheLeaderAfterPickMs) {
   EXPECT_TRUE(Stored() == GenBody(150000));
 }
 
-TEST_F(XHttpMultiTest, SmallFileFinishingBeforeAnyPickSucceedsUnchosen) {
-  Run({L"/gen/20000"});
-  EXPECT_EQ(recorder_.Of(WM_XHTTP_MULTI_CHOSEN).size(), 0u);
-  EXPECT_EQ(recorder_.Last(WM_XHTTP_COMPLETE), 1);
-  EXPECT_EQ(result_.chosenIndex, -1);
-  EXPECT_TRUE(Stored() == GenBody(20000));
-}
-
 TEST_F(XHttpMultiTest, DifferentLengthsAtTheFirstAnswerFail) {
   request_.sleepInterval = 150;  // both have answered when the controller looks
   Run({L"/gen/1000", L"/gen/1001"});
