@@ -42,7 +42,7 @@ class MainWndTest : public testing::Test {
   bool Shows(const std::wstring& text) {
     const twtest::Capture before = Painted();
     wnd_->SetStatusText(text);
-    return Painted().pixels == before.pixels;
+    return before.width > 0 && Painted().pixels == before.pixels;
   }
 
   std::unique_ptr<tw::CMainWnd> wnd_;
