@@ -1,11 +1,10 @@
 """End-to-end runs of the real online setup under Wine against local servers (e2e_rig.py)."""
 import os
-import shutil
 import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e_rig import PROTOCOL, USER_AGENT, Rig, crc32_of  # noqa: E402
+from e2e_rig import PROTOCOL, USER_AGENT, Rig, crc32_of, read  # noqa: E402
 
 ENGLISH_TITLE = "Tarnwick Online Setup"
 RIG = None
@@ -74,19 +73,16 @@ class SuccessfulRuns(Scenario):
                 result = RIG.run(args, receiver=False)
                 self.assertEqual((result.exit_code, result.launches), (0, [expected]))
 
-    def test_right_file_already_in_temp_is_started_without_download(self):
-        shutil.copyfile(RIG.setups["good"], self.temp_file("TARNWICK-SETUP.EXE"))
-        result = RIG.run()
-        self.assertEqual((result.exit_code, result.launches), (0, ["/onlineSetup"]))
-        self.assertEqual(sum(len(m.requests) for m in RIG.mirrors), 0)
-        self.assertFalse(any(t["text"].startswith("ONLINE-SETUP") for t in result.traces))
-
-    def test_file_with_another_crc_is_replaced(self):
-        with open(self.temp_file("TARNWICK-SETUP.EXE"), "wb") as f:
-            f.write(b"an older setup")
-        result = RIG.run()
-        self.assertEqual((result.exit_code, len(RIG.mirrors[0].requests)), (0, 1))
-        self.assertEqual(crc32_of(self.temp_file("TARNWICK-SETUP.EXE")), crc32_of(RIG.setups["good"]))
+    def test_a_file_left_in_temp_is_started_when_its_crc_is_right_else_replaced(self):
+        for content, downloads in ((read(RIG.setups["good"]), 0), (b"an older setup", 1)):
+            with self.subTest(downloads=downloads):
+                with open(self.temp_file("TARNWICK-SETUP.EXE"), "wb") as f:
+                    f.write(content)
+                result = RIG.run()
+                self.assertEqual((result.exit_code, result.launches), (0, ["/onlineSetup"]))
+                self.assertEqual(sum(len(m.requests) for m in RIG.mirrors), downloads)
+                self.assertEqual(any(t["text"].startswith("ONLINE-SETUP") for t in result.traces), downloads == 1)
+                self.assertEqual(crc32_of(self.temp_file("TARNWICK-SETUP.EXE")), crc32_of(RIG.setups["good"]))
 
     def test_locked_old_file_gets_a_replacement_name(self):
         result = RIG.run_holding(RIG.temp_win() + "TARNWICK-SETUP.EXE")
