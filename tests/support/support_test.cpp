@@ -48,6 +48,7 @@ TEST(FileExists, OnlyFilesAndPathsThatMayBeFiles) {
       {L"", false},     // the folder itself
       {L"absent", false},
       {L"no-such-folder\\absent", false},
+      {std::wstring(300, L'd') + L"\\absent", false},  // past 260 characters: tried again as a long path
       {L"bad*name?", false},
   };
   for (const auto& c : cases) EXPECT_EQ(tw::FileExists(folder + c.first), c.second) << c.first;
