@@ -128,14 +128,16 @@ class SuccessfulRuns(Scenario):
 class VersionCheckFailures(Scenario):
     def test_unreachable_version_server_reports_three_times(self):
         RIG.version_server.stop()
+        RIG.set_windows_version("win10")  # the prefix's own default is Windows 7
         try:
             result = RIG.run(["/S"])
         finally:
             RIG.version_server.start()
+            RIG.set_windows_version(None)
         self.assertEqual((result.exit_code, result.launches, len(result.reports)), (1, [], 3))
         self.assertRegex(result.logs[0], r"^OnXHttpErr\(\) - cannot download version file XHTTPERR:\d+$")
         self.assertRegex(result.logs[1], r"^OnXHttpErr\(\) - cannot download version file SYSERR:\d+, ver_url:"
-                         r"https://%s/tarnwick\.std/versioninfo\.ini, os:Windows \S.*$"
+                         r"https://%s/tarnwick\.std/versioninfo\.ini, os:Windows 10$"
                          % os.environ["TW_E2E_VERSION_HOST"].replace(".", r"\."))
         self.assertReport(result.reports[2], "err - cannot download version file(2)")
 
