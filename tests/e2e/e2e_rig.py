@@ -80,6 +80,9 @@ class Rig:
         self._make_setups()
         for server in self.servers:
             server.start()
+        # The prefix outlives every run: no Windows version or DPI of an earlier one stays.
+        self.set_windows_version(None, check=False)
+        self.set_dpi(96)
 
     def _make_setups(self):
         """Setups signed by each signer, unsigned, and tampered after signing."""
@@ -138,13 +141,16 @@ class Rig:
         return subprocess.Popen((WINE,) + args, env=kw.pop("env", self.env), stdin=subprocess.DEVNULL,
                                 stdout=kw.pop("stdout", subprocess.DEVNULL), stderr=subprocess.DEVNULL, **kw)
 
-    def reg(self, key, value, data):
+    def reg(self, key, value, data, check=True):
         """Sets (data: (type, text)) or deletes (data None) a registry value of the prefix."""
         args = ["add", key, "/v", value, "/t", data[0], "/d", data[1]] if data else ["delete", key, "/v", value]
-        self.wine("reg", *args, "/f").wait(timeout=60)
+        code = self.wine("reg", *args, "/f").wait(timeout=60)
+        if check and code != 0:
+            raise RuntimeError("reg %s: exit code %d" % (" ".join(args), code))
 
-    def set_windows_version(self, version):
-        self.reg(r"HKCU\Software\Wine\AppDefaults\TarnwickOnlineSetup.exe", "Version", version and ("REG_SZ", version))
+    def set_windows_version(self, version, check=True):
+        self.reg(r"HKCU\Software\Wine\AppDefaults\TarnwickOnlineSetup.exe", "Version", version and ("REG_SZ", version),
+                 check)
 
     def set_dpi(self, dpi):
         self.reg(r"HKCU\Control Panel\Desktop", "LogPixels", ("REG_DWORD", str(dpi)))
