@@ -231,6 +231,7 @@ class Rig:
                 if p is not None and p.poll() is None:
                     p.kill()
                     p.wait()
+        elapsed = time.time() - started
         # The setup process exists when the program ends; give it a moment to write
         # (longer when a launch is expected).
         launches = []
@@ -248,7 +249,7 @@ class Rig:
             report.update(_path=request["path"], _agent=request["headers"].get("User-Agent", ""),
                           _raw_query=request["query"])
             reports.append(report)
-        return RunResult(proc.returncode, launches, reports, traces, time.time() - started)
+        return RunResult(proc.returncode, launches, reports, traces, elapsed)
 
 
 def strip_program(command_line):
