@@ -23,7 +23,7 @@ rounds=${4:-20}
 
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target net_bench tw_keepalive tw_certtool -j2 >/dev/null
+cmake --build "$build" --target net_bench tw_keepalive tw_wintool -j2 >/dev/null
 cmake -S "$root" -B "$build32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build32" --target net_bench race_pick_bench -j2 >/dev/null

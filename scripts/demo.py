@@ -31,7 +31,7 @@ def publish(rig, mirror_urls, sleep_interval):
     os.makedirs(os.path.dirname(setup), exist_ok=True)
     shutil.copyfile(rig.setups["good"], setup)
     shutil.copyfile(setup, os.path.join(rig.mirror_docroot, SETUP_NAME))
-    target = os.path.join(rig.version_docroot, e2e_rig.VERSION_PATH.lstrip("/"))
+    target = os.path.join(rig.version_docroot, "tarnwick.std", "versioninfo.ini")
     os.makedirs(os.path.dirname(target), exist_ok=True)
     command = [sys.executable, PUBLISH, "write", "-o", target, "--setup", setup,
                "--sleep-interval", str(sleep_interval)]
@@ -45,7 +45,7 @@ def publish(rig, mirror_urls, sleep_interval):
 def whole_body_mirrors(rig):
     """The slots of the mirrors that sent the whole setup, from what the mirrors saw."""
     return [slot for slot, mirror in enumerate(rig.mirrors)
-            if any(r["body_size"] and r["body_sent"] == r["body_size"] for r in mirror.snapshot())]
+            if any(r["body_size"] and r["body_sent"] == r["body_size"] for r in list(mirror.requests))]
 
 
 def shown_window(rig):
@@ -74,11 +74,11 @@ def main():
     try:
         rig.clean_temp()
         for key, name, value in DESKTOP_KEYS:
-            rig.wine(["reg", "add", key, "/v", name, "/d", value, "/f"], stdout=subprocess.DEVNULL,
-                     stderr=subprocess.DEVNULL).wait(timeout=60)
-        # Five mirrors, throttled to 150, 300, 450, 600 and 750 kB/s: the race
-        # picks the one that leads past 262,144 bytes.
-        urls = ["http://127.0.0.1:%d/file/{name}?rate=%d" % (rig.mirrors[i].port, 150000 * (i + 1))
+            rig.reg(key, name, ("REG_SZ", value))
+        # Five mirrors, throttled to 150, 300, 450, 600 and 750 kB/s: once the
+        # lead passes 262,144 bytes, the race picks the one that receives the
+        # most in a short window.
+        urls = ["http://127.0.0.1:%d/{name}?rate=%d" % (rig.mirrors[i].port, 150000 * (i + 1))
                 for i in range(5)]
         print("== publishing the demo setup")
         publish(rig, urls, sleep_interval=100)
@@ -107,7 +107,7 @@ def main():
             len(rig.version_server.requests),
             rig.version_server.requests[0]["headers"].get("User-Agent") if rig.version_server.requests else None))
         for i, mirror in enumerate(rig.mirrors):
-            sent = [r["body_sent"] for r in mirror.snapshot() if r["body_size"]]
+            sent = [r["body_sent"] for r in list(mirror.requests) if r["body_size"]]
             print("   mirror %d answered %d request(s), sent %s bytes" % (
                 i + 1, len(mirror.requests), " + ".join(str(n) for n in sent) or "no"))
         winners = whole_body_mirrors(rig)

@@ -59,7 +59,13 @@ class CMainWnd : public CWindowImpl {
   // Signature check and launch.
   void LaunchSetup();
 
-  // The session's state; public so that the tests can read and prepare it.
+ private:
+  void OnVersionCheckComplete(int result);
+  void OnSetupDownloadComplete(int result);
+  void OnSize();
+  LRESULT OnPaint();
+
+  // The session's state.
   int32_t totalBytes = -1;        // announced setup size; -1 until known
   std::wstring versionFilePath;
   std::wstring statusText;
@@ -73,13 +79,7 @@ class CMainWnd : public CWindowImpl {
   std::wstring setupFilePath;
   XHyperLinkStatic homepageLink;
   DibBuffer backBuffer;
-  XHttpMultiResult multiResult;
-
- private:
-  void OnVersionCheckComplete(int result);
-  void OnSetupDownloadComplete(int result);
-  void OnSize();
-  LRESULT OnPaint();
+  XHttpMultiResult multiResult;   // written by the download's controller thread until COMPLETE
 };
 
 // The version-info URL on the version server.

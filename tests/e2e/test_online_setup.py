@@ -1,28 +1,22 @@
-"""End-to-end runs of the real online setup under Wine against local servers."""
+"""End-to-end runs of the real online setup under Wine against local servers (e2e_rig.py)."""
 import os
 import sys
-import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import e2e_rig  # noqa: E402
-from e2e_rig import MULTI_AGENT, PROTOCOL, USER_AGENT, crc32_of, wait_for  # noqa: E402
+from e2e_rig import PROTOCOL, USER_AGENT, Rig, crc32_of, read  # noqa: E402
 
+ENGLISH_TITLE = "Tarnwick Online Setup"
 RIG = None
-VERSION_URL = None
-FAILED_VERSION = "Version check failed. Please download the offline setup file."
-FAILED_DOWNLOAD = "Download failed. Please download the offline setup file."
 
 
 def setUpModule():
-    global RIG, VERSION_URL
-    version_host = os.environ["TW_E2E_VERSION_HOST"]
-    errorlog_host = os.environ["TW_E2E_ERRORLOG_HOST"]
-    if not version_host.startswith("localhost:") or not errorlog_host.startswith("localhost:"):
+    global RIG
+    hosts = [os.environ["TW_E2E_VERSION_HOST"], os.environ["TW_E2E_ERRORLOG_HOST"]]
+    if not all(h.startswith("localhost:") for h in hosts):
         raise unittest.SkipTest("the build's servers are not local test ports")
-    RIG = e2e_rig.Rig(os.environ["TW_TEST_STATE"], os.environ["TW_TEST_BIN"], version_host, errorlog_host)
+    RIG = Rig(os.environ["TW_TEST_STATE"], os.environ["TW_TEST_BIN"], *hosts)
     RIG.start()
-    VERSION_URL = "https://%s/tarnwick.std/versioninfo.ini" % version_host
 
 
 def tearDownModule():
@@ -36,242 +30,195 @@ class Scenario(unittest.TestCase):
         RIG.publish_version(RIG.version_text())
 
     def assertReport(self, report, log):
-        self.assertEqual(report["_path"], "/error/app.php")
-        self.assertEqual(report["name"], "tarnwick.online.setup")
-        self.assertEqual(report["buildDate"], "20200311")
-        self.assertEqual(report["version"], str(PROTOCOL))
+        self.assertEqual((report["_path"], report["name"], report["buildDate"], report["version"], report["_agent"]),
+                         ("/error/app.php", "tarnwick.online.setup", "20200311", str(PROTOCOL), "XHttp"))
         self.assertEqual(report["log"], log)
-        self.assertEqual(report["_agent"], "XHttp")
 
     def temp_file(self, name):
         return os.path.join(RIG.temp_folder(), name)
+
+    def watch_failure_window(self, *args, **kw):
+        """A run that fails and is closed once its failure shows the link; the last window state and the result."""
+        states = []
+
+        def closer(rig):
+            states.append(rig.window_state() if rig.errorlog_server.requests else {})
+            return states[-1].get("link") == "1"
+        result = RIG.run(*args, close_when=closer, receiver=False, timeout=30, **kw)
+        return states[-1], result
 
 
 class SuccessfulRuns(Scenario):
     def test_download_verify_launch_and_exit_0(self):
         result = RIG.run()
-        self.assertEqual(result.exit_code, 0)
-        self.assertEqual(result.launches, ["/onlineSetup"])
-        self.assertEqual(result.reports, [])
-        # Both files stay in the temporary folder.
+        self.assertEqual((result.exit_code, result.launches, result.reports), (0, ["/onlineSetup"], []))
         self.assertTrue(os.path.exists(self.temp_file("tarnwick.versioninfo.ini")))
         self.assertEqual(crc32_of(self.temp_file("TARNWICK-SETUP.EXE")), crc32_of(RIG.setups["good"]))
-        # What the servers saw: the user agents of the two transfers.
         self.assertEqual([r["path"] for r in RIG.version_server.requests], ["/tarnwick.std/versioninfo.ini"])
         self.assertEqual(RIG.version_server.requests[0]["headers"].get("User-Agent"), USER_AGENT)
-        self.assertEqual(RIG.mirrors[0].requests[0]["headers"].get("User-Agent"), MULTI_AGENT)
-        # The traces a debug receiver gets, in order.
-        texts = [t["text"] for t in result.traces]
-        self.assertEqual(texts, ["@@rGetUpdateDownloadSectionName() - DOWNLOAD.PRO.X64",
-                                 "ONLINE-SETUP, StartSetupDownload() - %s, , , , " % RIG.mirror_url(0, "good")])
+        self.assertEqual(RIG.mirrors[0].requests[0]["headers"].get("User-Agent"), USER_AGENT + "(XHttpMulti)")
+        self.assertEqual([t["text"] for t in result.traces],
+                         ["@@rGetUpdateDownloadSectionName() - DOWNLOAD.PRO.X64",
+                          "ONLINE-SETUP, StartSetupDownload() - %s, , , , " % RIG.mirror_url(0, "good")])
         for trace in result.traces:
-            self.assertEqual(trace["dwData"], 1)
-            self.assertEqual(trace["cbData"], (len(trace["text"]) + 1) * 2)
+            self.assertEqual((trace["dwData"], trace["cbData"]), (1, (len(trace["text"]) + 1) * 2))
 
     def test_launch_command_lines_follow_the_switches(self):
-        cases = [
-            (["/en"], "/onlineSetup"),
-            (["/jp", "a", "b"], "/onlineSetup"),
-            (["/S", "one", "two"], "/S one two"),
-            (["/S"], "/S  "),
-            (["/S", "/auto"], "/S /auto "),
-            (["/auto"], "/auto  "),
-            (["/auto", "w1", "w2", "w3", "w4"], "/auto w1 w2"),
-            (["/s"], "/onlineSetup"),  # switches are case-sensitive
-        ]
+        cases = [(["/en"], "/onlineSetup"), (["/jp", "a", "b"], "/onlineSetup"), (["/S", "one", "two"], "/S one two"),
+                 (["/S"], "/S  "), (["/S", "/auto"], "/S /auto "), (["/auto"], "/auto  "),
+                 (["/auto", "w1", "w2", "w3", "w4"], "/auto w1 w2"), (["/s"], "/onlineSetup")]  # case-sensitive
         for args, expected in cases:
             with self.subTest(args=args):
                 RIG.clean_temp()
                 result = RIG.run(args, receiver=False)
-                self.assertEqual(result.exit_code, 0)
-                self.assertEqual(result.launches, [expected])
+                self.assertEqual((result.exit_code, result.launches), (0, [expected]))
 
-    def test_right_file_already_in_temp_is_started_without_download(self):
-        with open(self.temp_file("TARNWICK-SETUP.EXE"), "wb") as f:
-            f.write(e2e_rig._read(RIG.setups["good"]))
-        result = RIG.run()
-        self.assertEqual(result.exit_code, 0)
-        self.assertEqual(result.launches, ["/onlineSetup"])
-        self.assertEqual(sum(len(m.requests) for m in RIG.mirrors), 0)
-        self.assertFalse(any(t["text"].startswith("ONLINE-SETUP") for t in result.traces))
-
-    def test_file_with_another_crc_is_replaced(self):
-        with open(self.temp_file("TARNWICK-SETUP.EXE"), "wb") as f:
-            f.write(b"an older setup")
-        result = RIG.run()
-        self.assertEqual(result.exit_code, 0)
-        self.assertEqual(len(RIG.mirrors[0].requests), 1)
-        self.assertEqual(crc32_of(self.temp_file("TARNWICK-SETUP.EXE")), crc32_of(RIG.setups["good"]))
+    def test_a_file_left_in_temp_is_started_when_its_crc_is_right_else_replaced(self):
+        for content, downloads in ((read(RIG.setups["good"]), 0), (b"an older setup", 1)):
+            with self.subTest(downloads=downloads):
+                with open(self.temp_file("TARNWICK-SETUP.EXE"), "wb") as f:
+                    f.write(content)
+                result = RIG.run()
+                self.assertEqual((result.exit_code, result.launches), (0, ["/onlineSetup"]))
+                self.assertEqual(sum(len(m.requests) for m in RIG.mirrors), downloads)
+                self.assertEqual(any(t["text"].startswith("ONLINE-SETUP") for t in result.traces), downloads == 1)
+                self.assertEqual(crc32_of(self.temp_file("TARNWICK-SETUP.EXE")), crc32_of(RIG.setups["good"]))
 
     def test_locked_old_file_gets_a_replacement_name(self):
-        crc = crc32_of(RIG.setups["good"])
         result = RIG.run_holding(RIG.temp_win() + "TARNWICK-SETUP.EXE")
-        self.assertEqual(result.exit_code, 0)
+        self.assertEqual((result.exit_code, result.launches), (0, ["/onlineSetup"]))
         replaced = [n for n in os.listdir(RIG.temp_folder()) if n.startswith("TARNWICK-SETUP-")]
         self.assertEqual(len(replaced), 1)
-        self.assertRegex(replaced[0], r"^TARNWICK-SETUP-%08x-[0-9a-f]{8}\.EXE$" % crc)
-        self.assertEqual(result.launches, ["/onlineSetup"])
+        self.assertRegex(replaced[0], r"^TARNWICK-SETUP-%08x-[0-9a-f]{8}\.EXE$" % crc32_of(RIG.setups["good"]))
 
     def test_locked_version_file_falls_back_to_a_token_name(self):
         result = RIG.run_holding(RIG.temp_win() + "tarnwick.versioninfo.ini")
-        self.assertEqual(result.exit_code, 0)
-        self.assertEqual(result.launches, ["/onlineSetup"])
-        tokens = [n for n in os.listdir(RIG.temp_folder()) if n.startswith("tarnwick.versioninfo.") and
-                  n != "tarnwick.versioninfo.ini"]
+        self.assertEqual((result.exit_code, result.launches), (0, ["/onlineSetup"]))
+        tokens = [n for n in os.listdir(RIG.temp_folder())
+                  if n.startswith("tarnwick.versioninfo.") and n != "tarnwick.versioninfo.ini"]
         self.assertEqual(len(tokens), 1)
         self.assertRegex(tokens[0], r"^tarnwick\.versioninfo\.\d{11,15}\.ini$")
 
     def test_architecture_section_overrides_the_general_one(self):
         text = RIG.version_text(urls=[RIG.mirror_url(0, "good", status=404)], filename="GENERAL.EXE")
-        text += "\n[download.pro.x64]\nfilename = SPECIFIC.EXE\nURL1 = %s\nURL2 = %s\n" % (
-            RIG.mirror_url(1, "good"), RIG.mirror_url(2, "good"))
-        RIG.publish_version(text)
+        urls = (RIG.mirror_url(1, "good"), RIG.mirror_url(2, "good"))
+        RIG.publish_version(text + "\n[download.pro.x64]\nfilename = SPECIFIC.EXE\nURL1 = %s\nURL2 = %s\n" % urls)
         result = RIG.run()
-        self.assertEqual(result.exit_code, 0)
-        self.assertEqual(len(RIG.mirrors[0].requests), 0)
+        self.assertEqual((result.exit_code, len(RIG.mirrors[0].requests)), (0, 0))
         self.assertTrue(os.path.exists(self.temp_file("SPECIFIC.EXE")))
         self.assertFalse(os.path.exists(self.temp_file("GENERAL.EXE")))
-        self.assertIn("ONLINE-SETUP, StartSetupDownload() - %s, %s, , , " % (
-            RIG.mirror_url(1, "good"), RIG.mirror_url(2, "good")), [t["text"] for t in result.traces])
+        self.assertIn("ONLINE-SETUP, StartSetupDownload() - %s, %s, , , " % urls, [t["text"] for t in result.traces])
 
-    def test_crc_all_ones_skips_the_comparison(self):
-        RIG.publish_version(RIG.version_text(crc="FFFFFFFF"))
-        result = RIG.run(["/S"])
-        self.assertEqual(result.exit_code, 0)
-        self.assertEqual(result.launches, ["/S  "])
-
-    def test_signer_name_may_go_on_after_the_maker(self):
-        RIG.publish_version(RIG.version_text(setup="longer"))
-        result = RIG.run(["/S"])
-        self.assertEqual((result.exit_code, result.launches), (0, ["/S  "]))
+    def test_crc_all_ones_skips_the_comparison_and_the_signer_may_go_on(self):
+        for setup, crc in (("good", "FFFFFFFF"), ("longer", None)):
+            with self.subTest(setup=setup):
+                RIG.clean_temp()
+                RIG.publish_version(RIG.version_text(setup=setup, crc=crc))
+                result = RIG.run(["/S"], receiver=False)
+                self.assertEqual((result.exit_code, result.launches), (0, ["/S  "]))
 
     def test_window_shows_during_a_throttled_download(self):
         RIG.publish_version(RIG.version_text(urls=[RIG.mirror_url(0, "good", rate=250000)]))
         states = []
-
-        def look(rig):
-            code, state = rig.wintool("state")
-            states.append(state)
-            return False
-
-        result = RIG.run(close_when=look)
+        result = RIG.run(close_when=lambda rig: states.append(rig.window_state()))
         self.assertEqual(result.exit_code, 0)
-        self.assertTrue(any(s.startswith("visible=1") and " link=0" in s for s in states), states)
+        self.assertIn({"visible": "1", "link": "0"}, [{k: s.get(k) for k in ("visible", "link")} for s in states])
 
 
 class VersionCheckFailures(Scenario):
     def test_unreachable_version_server_reports_three_times(self):
         RIG.version_server.stop()
+        RIG.set_windows_version("win10")  # the prefix's own default is Windows 7
         try:
             result = RIG.run(["/S"])
         finally:
             RIG.version_server.start()
-        self.assertEqual(result.exit_code, 1)
-        self.assertEqual(result.launches, [])
-        self.assertEqual(len(result.reports), 3)
+            RIG.set_windows_version(None)
+        self.assertEqual((result.exit_code, result.launches, len(result.reports)), (1, [], 3))
         self.assertRegex(result.logs[0], r"^OnXHttpErr\(\) - cannot download version file XHTTPERR:\d+$")
-        self.assertRegex(result.logs[1], r"^OnXHttpErr\(\) - cannot download version file SYSERR:\d+, ver_url:%s, os:Windows \S.*$"
-                         % VERSION_URL.replace(".", r"\."))
+        self.assertRegex(result.logs[1], r"^OnXHttpErr\(\) - cannot download version file SYSERR:\d+, ver_url:"
+                         r"https://%s/tarnwick\.std/versioninfo\.ini, os:Windows 10$"
+                         % os.environ["TW_E2E_VERSION_HOST"].replace(".", r"\."))
         self.assertReport(result.reports[2], "err - cannot download version file(2)")
 
     def test_status_404(self):
         RIG.publish_version(None)
         result = RIG.run(["/S"])
         self.assertEqual(result.exit_code, 1)
-        self.assertEqual(result.logs[0], "OnXHttpErr() - cannot download version file XHTTPERR:10")
-        self.assertEqual(result.logs[2], "err - cannot download version file(2)")
+        self.assertEqual((result.logs[0], result.logs[2]), ("OnXHttpErr() - cannot download version file XHTTPERR:10",
+                                                            "err - cannot download version file(2)"))
         self.assertEqual(sum(len(m.requests) for m in RIG.mirrors), 0)
 
-    def test_newer_protocol_or_missing_version_is_refused(self):
-        for version_text in (RIG.version_text(version=PROTOCOL + 1), RIG.version_text(version=0), "",
-                             "[ONLINE_SETUP_VERSION]\nVERSION = 20200204\n"):
-            with self.subTest(text=version_text[:40]):
-                RIG.publish_version(version_text)
+    def test_newer_protocol_missing_version_or_unreadable_file_is_refused(self):
+        cases = [(RIG.version_text(version=PROTOCOL + 1), "err at using old version"),
+                 (RIG.version_text(version=0), "err at using old version"), ("", "err at using old version"),
+                 ("[ONLINE_SETUP_VERSION]\nVERSION = 20200204\n", "err at using old version"),
+                 ("x" * 1000001, "err at open version file")]  # no section header in the first 100,000 bytes
+        for text, log in cases:
+            with self.subTest(text=text[:40]):
+                RIG.publish_version(text)
                 result = RIG.run(["/S"], receiver=False)
-                self.assertEqual(result.exit_code, 1)
-                self.assertEqual(len(result.reports), 1)
-                self.assertReport(result.reports[0], "err at using old version")
-                self.assertEqual(result.launches, [])
-
-    def test_unreadable_version_file(self):
-        # Over 1,000,000 bytes without a section header in the first 100,000.
-        RIG.publish_version(raw=b"x" * 1000001)
-        result = RIG.run(["/S"], receiver=False)
-        self.assertEqual(result.exit_code, 1)
-        self.assertEqual(result.logs, ["err at open version file"])
+                self.assertEqual((result.exit_code, result.launches, len(result.reports)), (1, [], 1))
+                self.assertReport(result.reports[0], log)
 
     def test_version_file_that_cannot_be_created(self):
         os.makedirs(self.temp_file("tarnwick.versioninfo.ini"))
         result = RIG.run(["/S"], receiver=False)
-        self.assertEqual(result.exit_code, 1)
-        self.assertEqual(len(result.reports), 1)
-        self.assertEqual(result.logs[0], "err - StartCheckVersion()/XHttp_GetAsync failed, GetLastError()=5, "
-                         "filePathName=%starnwick.versioninfo.ini" % RIG.temp_win())
-        self.assertEqual(len(RIG.version_server.requests), 0)
+        self.assertEqual((result.exit_code, len(RIG.version_server.requests)), (1, 0))
+        self.assertEqual(result.logs, ["err - StartCheckVersion()/XHttp_GetAsync failed, GetLastError()=5, "
+                                       "filePathName=%starnwick.versioninfo.ini" % RIG.temp_win()])
 
-    def test_failure_shows_the_link_and_exits_1_when_closed(self):
+    def test_failure_shows_the_link_in_the_users_language_and_exits_1_when_closed(self):
         RIG.publish_version(RIG.version_text(version=PROTOCOL + 1))
-        states = []
-
-        def closer(rig):
-            if not rig.errorlog_server.requests:
-                return False
-            time.sleep(0.5)
-            states.append(rig.wintool("state")[1])
-            return True
-
-        result = RIG.run(close_when=closer, receiver=False)
-        self.assertEqual(result.exit_code, 1)
-        self.assertTrue(states and "link=1" in states[0] and "linktext=[Open Webpage]" in states[0], states)
+        cases = [("de_DE.UTF-8", [], ENGLISH_TITLE, "[Open Webpage]"),  # no German texts: English
+                 ("ko_KR.UTF-8", [], "\ud0c0\ub978\uc705 \uc628\ub77c\uc778 \uc124\uce58", "[\ud648\ud398\uc774\uc9c0]"),
+                 ("ko_KR.UTF-8", ["/jp"], ENGLISH_TITLE, "[Web\u30da\u30fc\u30b8\u3092\u958b\u304f]")]
+        for lang, args, title, link in cases:
+            with self.subTest(lang=lang, args=args):
+                state, result = self.watch_failure_window(args, lang=lang)
+                self.assertEqual((result.exit_code, state.get("title"), state.get("linktext")), (1, title, link))
 
 
 class DownloadFailures(Scenario):
     def test_all_mirrors_failing(self):
         RIG.publish_version(RIG.version_text(urls=[RIG.mirror_url(i, "good", status=404) for i in range(3)]))
         result = RIG.run(["/S"])
-        self.assertEqual(result.exit_code, 1)
+        self.assertEqual((result.exit_code, result.launches), (1, []))
         self.assertEqual(result.logs[0], "OnXHttpErr() at setupfile file download XHTTPERR:10")
         self.assertRegex(result.logs[1], r"^err at setupfile file download\(3\), chonsenURL:, id:-1, errLine:541, "
                                          r"httperr:10, syserr:\d+$")
-        self.assertEqual(result.launches, [])
 
     def test_no_mirror_urls(self):
         RIG.publish_version(RIG.version_text(urls=[]))
         result = RIG.run(["/S"], receiver=False)
-        self.assertEqual(result.exit_code, 1)
-        self.assertEqual(result.logs, ["OnXHttpErr() at setupfile file download XHTTPERR:100",
-                                       "err at setupfile file download(3), chonsenURL:, id:-1, errLine:282, "
-                                       "httperr:0, syserr:0"])
+        self.assertEqual((result.exit_code, result.logs), (1, [
+            "OnXHttpErr() at setupfile file download XHTTPERR:100",
+            "err at setupfile file download(3), chonsenURL:, id:-1, errLine:282, httperr:0, syserr:0"]))
 
     def test_chosen_mirror_dropping_reaches_the_report_whole(self):
-        # The URL carries "&" and "=": the report must deliver the log text whole.
-        url = RIG.mirror_url(0, "good", drop_after=300000, rate=2000000)
+        url = RIG.mirror_url(0, "good", drop_after=300000, rate=2000000)  # "&" and "=" in the log text
         RIG.publish_version(RIG.version_text(urls=[url]))
         result = RIG.run(["/S"], receiver=False)
-        self.assertEqual(result.exit_code, 1)
-        self.assertEqual(len(result.reports), 1)  # no ERR for a chosen mirror that drops
-        self.assertEqual(result.logs[0], "err at setupfile file download(3), chonsenURL:%s, id:0, errLine:526, "
-                                         "httperr:0, syserr:0" % url)
+        self.assertEqual((result.exit_code, result.logs), (1, [  # no ERR for a chosen mirror that drops
+            "err at setupfile file download(3), chonsenURL:%s, id:0, errLine:526, httperr:0, syserr:0" % url]))
         self.assertNotIn("&drop_after", result.reports[0]["_raw_query"])
 
     def test_crc_mismatch(self):
         crc = crc32_of(RIG.setups["good"]) ^ 1
         RIG.publish_version(RIG.version_text(crc=crc))
         result = RIG.run(["/S"])
-        self.assertEqual(result.exit_code, 1)
-        size = os.path.getsize(RIG.setups["good"])
-        self.assertEqual(result.logs, ["err - diff crc of the setup file - crc_svr:0x%x, crc_local:0x%x, "
-                                       "size_local:%d " % (crc, crc ^ 1, size)])
-        self.assertIn("updater - CRC가 다르다..", [t["text"] for t in result.traces])
+        self.assertEqual((result.exit_code, result.launches), (1, []))
+        self.assertEqual(result.logs, ["err - diff crc of the setup file - crc_svr:0x%x, crc_local:0x%x, size_local:%d "
+                                       % (crc, crc ^ 1, os.path.getsize(RIG.setups["good"]))])
+        self.assertIn("updater - CRC\uac00 \ub2e4\ub974\ub2e4..", [t["text"] for t in result.traces])
         self.assertTrue(os.path.exists(self.temp_file("TARNWICK-SETUP.EXE")))
-        self.assertEqual(result.launches, [])
 
     def test_setup_file_that_cannot_be_created(self):
         os.makedirs(self.temp_file("TARNWICK-SETUP.EXE"))
         result = RIG.run(["/S"], receiver=False)
-        self.assertEqual(result.exit_code, 1)
-        self.assertEqual(result.logs, ["err - StartSetupDownload()/XHttpMulti_GetAsync failed, GetLastError()=5, "
-                                       "filePathName=%sTARNWICK-SETUP.EXE" % RIG.temp_win()])
+        self.assertEqual((result.exit_code, result.logs), (1, [
+            "err - StartSetupDownload()/XHttpMulti_GetAsync failed, GetLastError()=5, filePathName=%sTARNWICK-SETUP.EXE"
+            % RIG.temp_win()]))
 
     def test_file_name_leaving_the_temp_folder_is_not_used(self):
         RIG.publish_version(RIG.version_text(filename="..\\..\\escaped.exe"))
@@ -283,18 +230,15 @@ class DownloadFailures(Scenario):
 
 class SignatureFailures(Scenario):
     def test_bad_signatures_are_never_started(self):
-        cases = [("unsigned", "err - VerifyExeSignature() failed"),
-                 ("tampered", "err - VerifyExeSignature() failed"),
-                 ("other", "err - VerifyExeSignature() signer mismatch, subject:"),
-                 ("lower", "err - VerifyExeSignature() signer mismatch, subject:")]
-        for setup, log in cases:
+        for setup, log in (("unsigned", "err - VerifyExeSignature() failed"),
+                           ("tampered", "err - VerifyExeSignature() failed"),
+                           ("other", "err - VerifyExeSignature() signer mismatch, subject:"),
+                           ("lower", "err - VerifyExeSignature() signer mismatch, subject:")):
             with self.subTest(setup=setup):
                 RIG.clean_temp()
                 RIG.publish_version(RIG.version_text(setup=setup))
                 result = RIG.run(["/S"], receiver=False)
-                self.assertEqual(result.exit_code, 1)
-                self.assertEqual(result.launches, [])
-                self.assertEqual(len(result.reports), 1)
+                self.assertEqual((result.exit_code, result.launches, len(result.reports)), (1, [], 1))
                 self.assertTrue(result.logs[0].startswith(log), result.logs[0])
                 self.assertTrue(os.path.exists(self.temp_file("TARNWICK-SETUP.EXE")))
 
@@ -302,27 +246,33 @@ class SignatureFailures(Scenario):
 class OldWindows(Scenario):
     def tearDown(self):
         RIG.set_windows_version(None)
+        RIG.set_dpi(96)
 
-    def test_windows_xp_never_contacts_the_server(self):
+    def test_windows_xp_gets_the_notice_and_never_the_server(self):
         RIG.set_windows_version("winxp")
-        result = RIG.run(["/S"], receiver=False, timeout=30)
-        self.assertEqual(result.exit_code, 1)
-        self.assertEqual(len(RIG.version_server.requests), 0)
-        self.assertEqual(result.reports, [])
-
         states = []
+        result = RIG.run(["/S"], receiver=False, timeout=30, close_when=lambda rig: states.append(rig.window_state()))
+        self.assertEqual((result.exit_code, result.reports, len(RIG.version_server.requests)), (1, [], 0))
+        self.assertNotIn("1", [s.get("visible") for s in states])  # a silent run is never shown
+        # Shown after a moment, on top for a while; 750 x 530 at 96 DPI, scaled at 144, centred.
+        for dpi, width, height in ((96, 750, 530), (144, 1125, 795)):
+            with self.subTest(dpi=dpi):
+                RIG.set_dpi(dpi)
+                states = []
 
-        def closer(rig):
-            code, state = rig.wintool("state")
-            if state.startswith("visible=1"):
-                states.append(state)
-                return True
-            return False
-
-        result = RIG.run(close_when=closer, receiver=False, timeout=30)
-        self.assertEqual(result.exit_code, 0)
-        self.assertEqual(len(RIG.version_server.requests), 0)
-        self.assertIn("link=1 linktext=[Open Webpage]", states[0])
+                def closer(rig):
+                    states.append(rig.window_state())
+                    return states[-1].get("visible") == "1" and states[-1].get("topmost") == "0"
+                result = RIG.run(close_when=closer, receiver=False, timeout=30)
+                self.assertEqual((result.exit_code, len(RIG.version_server.requests)), (0, 0))
+                state = states[-1]
+                self.assertEqual((state["title"], state["mutex"], state["link"], state["linktext"]),
+                                 (ENGLISH_TITLE, "1", "1", "[Open Webpage]"))
+                left, top, right, bottom = (int(v) for v in state["work"].split(","))
+                self.assertEqual(state["rect"], "%d,%d,%d,%d" % ((left + right) // 2 - width // 2,
+                                                                 (top + bottom) // 2 - height // 2, width, height))
+                x, y, _, link_height = state["linkrect"].split(",")
+                self.assertEqual((x, y, link_height), ("20", "10", str(30 * dpi // 96)))
 
 
 if __name__ == "__main__":

@@ -24,9 +24,7 @@ server_cert() { # name CN startdate enddate
       -cert ca.pem -keyfile ca.key -in "$1.csr" -startdate "$3" -enddate "$4" -extfile "$1.ext" -out "$1.pem" 2>/dev/null
   }
 }
-now=$(date -u +%Y%m%d%H%M%SZ)
 server_cert localhost localhost 20200101000000Z 20491231000000Z
 server_cert expired localhost 20200101000000Z 20210101000000Z
 server_cert wronghost wronghost.invalid 20200101000000Z 20491231000000Z
-: "$now"
 touch done

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# with-env.sh STATE command [args]: runs a Linux command (an end-to-end test
-# driver) with the test run's Wine prefix, display and server ports exported.
+# with-env.sh STATE command [args]: runs a command (a Windows test program
+# through /usr/lib/wine/wine64, or an end-to-end driver) with the test run's
+# Wine prefix, display and server ports exported.
 set -u
 state=${1:?state folder}
 shift

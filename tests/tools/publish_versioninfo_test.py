@@ -130,11 +130,11 @@ class Check(unittest.TestCase):
 
     def test_reports_each_mirror(self):
         cases = [  # URL, verdict in the report
-            (self.url("good", "/file/setup.exe"), "ok status 200, Content-Length %d" % len(self.good)),
-            (self.url("stale", "/file/setup.exe"), "STALE status 200"),
-            ("http://127.0.0.1:%d/file/setup.exe" % closed_port(), "DOWN (URLError"),
+            (self.url("good", "/setup.exe"), "ok status 200, Content-Length %d" % len(self.good)),
+            (self.url("stale", "/setup.exe"), "STALE status 200"),
+            ("http://127.0.0.1:%d/setup.exe" % closed_port(), "DOWN (URLError"),
             (self.url("good", "/missing/setup.exe"), "DOWN (status 404)"),
-            (self.url("good", "/file/setup.exe?drop_after=1000"), "DOWN status 200, Content-Length %d, 1000 bytes" % len(self.good)),
+            (self.url("good", "/setup.exe?drop_after=1000"), "DOWN status 200, Content-Length %d, 1000 bytes" % len(self.good)),
         ]
         code, out, _ = self.check([url for url, _ in cases])
         self.assertEqual(code, 1, out)
@@ -144,7 +144,7 @@ class Check(unittest.TestCase):
         self.assertIn("X64: the same as X86", out)
 
     def test_all_mirrors_current(self):
-        code, out, _ = self.check([self.url("good", "/file/setup.exe"), self.url("good", "/file/setup.exe?rate=2000000")])
+        code, out, _ = self.check([self.url("good", "/setup.exe"), self.url("good", "/setup.exe?rate=2000000")])
         self.assertEqual(code, 0, out)
         self.assertIn("0 problem(s)", out)
 
