@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "harness/test_env.h"
+#include "harness/test_util.h"
 #include "net/transfer_messages.h"
 #include "net/xhttp_multi.h"
 #include "net_test_util.h"
@@ -29,8 +29,9 @@ class RaceNginxTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::wstring port = twtest::GetEnv(L"TW_NGINX_PORT");
-    const std::wstring docroot = twtest::GetEnv(L"TW_HTTP_DOCROOT");
-    if (port.empty() || docroot.empty() || nettest::HttpBase().empty())
+    // nginx serves the fixture's test-server docroot.
+    const std::wstring docroot = twtest::GetEnv(L"TW_TEST_STATE") + L"/www";
+    if (port.empty() || nettest::ServerBase().empty())
       GTEST_SKIP() << "no nginx mirror (TW_NGINX_PORT unset)";
     nginx_ = L"http://127.0.0.1:" + port;
     // Both servers serve this docroot, so every mirror offers the same bytes.
@@ -40,7 +41,7 @@ class RaceNginxTest : public ::testing::Test {
     }
   }
   std::wstring Url(const Mirror& m, size_t size) const {
-    return (m.server == kNginx ? nginx_ : nettest::HttpBase()) + L"/race-" + std::to_wstring(size) +
+    return (m.server == kNginx ? nginx_ : nettest::ServerBase()) + L"/race-" + std::to_wstring(size) +
            L".bin" + m.query;
   }
   std::wstring nginx_;
