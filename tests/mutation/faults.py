@@ -74,6 +74,10 @@ FAULTS = [
      "config_tests|app_tests|" + E2E_VER),
     ("cfg-amd64-as-x86", "config/version_info.cpp", "case kMachineAmd64:\n      return MachineArchX64;",
      "case kMachineAmd64:\n      return MachineArchX86;", "config_tests|" + E2E_OK),
+    # Only a 32-bit process can show this one: it is the WoW64 process's own
+    # machine (x86), not the system's.
+    ("cfg-arch-process-machine", "config/version_info.cpp", "arch = MachineArchFromNativeMachine(nativeMachine);",
+     "arch = MachineArchFromNativeMachine(processMachine);", E2E_OK),
     ("cfg-index-at-30", "config/ini_document.cpp", "section->entries.size() > EntryIndexThreshold",
      "section->entries.size() >= EntryIndexThreshold", "config_tests"),
     ("cfg-getint-base", "config/ini_document.cpp", "wcstoul(entry->value.c_str(), nullptr, 10)", "wcstoul(entry->value.c_str(), nullptr, 0)",

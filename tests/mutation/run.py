@@ -4,8 +4,9 @@
     python3 tests/mutation/run.py [--only ID,ID...] [--list]
 
 Copies the tracked files of the working tree to build/mutation/src and builds
-the copy for x86_64 in build/mutation/x64 (servers compiled in on
-TW_PORT_BASE+20..22, so a normal test run can go on beside it). Starts one Wine
+the copy as the test run does: x86_64 in build/mutation/x64 and the 32-bit
+release that the end-to-end runs start in build/mutation/i686-test (servers
+compiled in on TW_PORT_BASE+20..22, so a normal test run can go on beside it). Starts one Wine
 test environment for the whole run and checks that the chosen tests pass on
 the unchanged copy. Then, for each fault of faults.py: applies it, rebuilds
 incrementally, runs the fault's CTest tests and puts the file back. Prints
@@ -25,7 +26,7 @@ sys.path.insert(0, HERE)
 from faults import FAULTS  # noqa: E402
 
 WORK = os.path.join(ROOT, "build", "mutation")
-SRC, BUILD, LOGS = (os.path.join(WORK, d) for d in ("src", "x64", "log"))
+SRC, BUILD, BUILD32, LOGS = (os.path.join(WORK, d) for d in ("src", "x64", "i686-test", "log"))
 STATE = os.path.join(BUILD, "test-env")
 
 
@@ -59,6 +60,11 @@ def sync_tree():
             shutil.copy2(source, target)
 
 
+def build(log):
+    return run(["cmake", "--build", BUILD, "-j2"], log) == 0 and \
+        run(["cmake", "--build", BUILD32, "-j2", "--target", "TarnwickOnlineSetup"], log) == 0
+
+
 def ctest(regex, log):
     return run(["ctest", "-R", regex, "-FA", "wine", "--timeout", "300", "--stop-on-failure", "--no-tests=error",
                 "--output-on-failure"], log, cwd=BUILD)
@@ -72,7 +78,7 @@ def try_fault(fault):
         return "not-applied"
     write(path, text.replace(original.encode(), replacement.encode()))
     try:
-        if run(["cmake", "--build", BUILD, "-j2"], ident + ".log") != 0:
+        if not build(ident + ".log"):
             return "build-failed"
         return "survived" if ctest(regex, ident + ".log") == 0 else "killed"
     finally:
@@ -97,10 +103,13 @@ def main():
     os.makedirs(LOGS)
     sync_tree()
     port = int(os.environ.get("TW_PORT_BASE", "18443")) + 20
-    if run(["cmake", "-S", SRC, "-B", BUILD, "-DCMAKE_TOOLCHAIN_FILE=%s/cmake/mingw-w64-x86_64.cmake" % SRC,
-            "-DTARNWICK_VERSION_HOST=localhost:%d" % port, "-DTARNWICK_ERRORLOG_HOST=localhost:%d" % (port + 1),
-            "-DTARNWICK_WEB_HOST=localhost:%d" % (port + 2), "-DTARNWICK_E2E_TIMEOUT=300"], "build.log") != 0 or \
-            run(["cmake", "--build", BUILD, "-j2"], "build.log") != 0:
+    hosts = ["-DTARNWICK_VERSION_HOST=localhost:%d" % port, "-DTARNWICK_ERRORLOG_HOST=localhost:%d" % (port + 1),
+             "-DTARNWICK_WEB_HOST=localhost:%d" % (port + 2)]
+    if run(["cmake", "-S", SRC, "-B", BUILD32, "-DCMAKE_TOOLCHAIN_FILE=%s/cmake/mingw-w64-i686.cmake" % SRC,
+            "-DTARNWICK_BUILD_TESTS=OFF"] + hosts, "build.log") != 0 or \
+            run(["cmake", "-S", SRC, "-B", BUILD, "-DCMAKE_TOOLCHAIN_FILE=%s/cmake/mingw-w64-x86_64.cmake" % SRC,
+                 "-DTARNWICK_E2E_TIMEOUT=300", "-DTARNWICK_E2E_EXE=%s/bin/TarnwickOnlineSetup.exe" % BUILD32] + hosts,
+                "build.log") != 0 or not build("build.log"):
         sys.exit("the unchanged copy does not build (build/mutation/log/build.log)")
     env_script = os.path.join(SRC, "tests", "harness", "wine-env.sh")
     if run([env_script, "start", STATE, os.path.join(BUILD, "bin")], "wine-env.log") != 0:
@@ -115,7 +124,7 @@ def main():
             outcome = try_fault(fault)
             results.append((fault[0], outcome))
             print("%-26s %-12s %4.0fs  %s" % (fault[0], outcome, time.time() - started, fault[4]), flush=True)
-        run(["cmake", "--build", BUILD, "-j2"], "build.log")  # leave the copy built unchanged
+        build("build.log")  # leave the copy built unchanged
     finally:
         run([env_script, "stop", STATE], "wine-env.log")
     counts = {k: sum(1 for _, o in results if o == k) for k in ("killed", "survived", "not-applied", "build-failed")}
