@@ -15,11 +15,14 @@ in its own way. Exit code 2 on a refusal.
 
 check: fetches the published file, reads it as the program does, downloads
 every mirror URL of every architecture once and reports per mirror: status,
-Content-Length, CRC-32 against the file's CRC32, and speed. Exit code 1 when
+Content-Length, CRC-32 against the file's CRC32, SHA-256 against its SHA256
+when it has one, and speed. Exit code 1 when
 any mirror is stale or down or the file itself would fail; 0 when all is well.
 """
 import argparse
+import re
 import collections
+import hashlib
 import http.client
 import os
 import ssl
@@ -35,6 +38,12 @@ MAX_MIRRORS = 5              # URL1 .. URL5
 ARCH_TAGS = ("X86", "X64", "A64")
 GENERAL = "DOWNLOAD.PRO"
 CRC_SKIPS_COMPARISON = 0xFFFFFFFF
+MAX_SLEEP_INTERVAL_MS = 10000  # the program waits at most this long between mirror starts
+# Names the system takes for devices in any folder; the program downloads to
+# its default name instead. The port digits include the superscripts 1, 2, 3.
+DEVICE_NAME = re.compile(r"(con|prn|aux|nul|conin\$|conout\$|(com|lpt)[1-9\u00b9\u00b2\u00b3]) *(\..*)?$",
+                         re.IGNORECASE)
+SHA256_TEXT = re.compile(r"[0-9A-Fa-f]{64}$")
 # What the program's URL buffers hold (bytes with the terminating zero) and
 # the longest URL it escapes at all.
 MAX_HOST, MAX_PATH_AND_QUERY, MAX_URL = 256, 2048, 8192
@@ -66,7 +75,23 @@ def check_file_name(name):
         raise Refusal("FILENAME %r would be trimmed, unquoted or cut when the program reads it" % name)
     if name.endswith("."):
         raise Refusal("FILENAME %r ends with a dot, which Windows drops" % name)
+    if DEVICE_NAME.match(name):
+        raise Refusal("FILENAME %r names a device: the program saves the setup under its default name" % name)
     return name
+
+
+def check_sha256(text):
+    """An empty SHA256 is none offered; anything but 64 hex digits fails every download."""
+    if text and not SHA256_TEXT.match(text):
+        raise Refusal("SHA256 %r is not 64 hex digits: the program would refuse every download" % text)
+    return text.lower()
+
+
+def sleep_warnings(interval):
+    if interval > MAX_SLEEP_INTERVAL_MS:
+        return ["sleepInterval %d ms: the program waits at most %d ms between mirror starts"
+                % (interval, MAX_SLEEP_INTERVAL_MS)]
+    return []
 
 
 def check_url(url):
@@ -93,12 +118,14 @@ def crc_warnings(crc, name):
 
 
 # ---- write ---------------------------------------------------------------
-def file_crc32(path):
-    crc = 0
+def file_digests(path):
+    """(CRC-32, SHA-256 hex) of a file."""
+    crc, sha = 0, hashlib.sha256()
     with open(path, "rb") as f:
         for block in iter(lambda: f.read(1 << 20), b""):
             crc = zlib.crc32(block, crc)
-    return crc & 0xFFFFFFFF
+            sha.update(block)
+    return crc & 0xFFFFFFFF, sha.hexdigest()
 
 
 def mirror_url(base, name):
@@ -110,7 +137,7 @@ def mirror_url(base, name):
 
 
 def version_info_text(sections, mirrors, sleep_interval, protocol=PROTOCOL_NUMBER):
-    """sections: [(section name, file name, crc)]. Returns (text, warnings)."""
+    """sections: [(section name, file name, crc, sha256 hex)]. Returns (text, warnings)."""
     check_protocol(protocol)
     if not mirrors:
         raise Refusal("no mirror URL: the program would have nothing to download")
@@ -118,12 +145,12 @@ def version_info_text(sections, mirrors, sleep_interval, protocol=PROTOCOL_NUMBE
         raise Refusal("%d mirrors: the program reads URL1 to URL%d only" % (len(mirrors), MAX_MIRRORS))
     if not 0 <= sleep_interval <= 0xFFFFFFFF:
         raise Refusal("sleepInterval %d is not an unsigned 32-bit number" % sleep_interval)
-    warnings = []
+    warnings = sleep_warnings(sleep_interval)
     lines = ["; Written by tools/publish_versioninfo.py", "[VERSION]",
              "ONLINE_SETUP_VERSION=%d" % protocol, "", "[%s]" % GENERAL,
              "sleepInterval=%d" % sleep_interval]
-    general_has_setup = any(section == GENERAL for section, _, _ in sections)
-    for section, name, crc in sections:
+    general_has_setup = any(section == GENERAL for section, _, _, _ in sections)
+    for section, name, crc, sha256 in sections:
         check_file_name(name)
         warnings += crc_warnings(crc, name)
         if section != GENERAL:
@@ -131,11 +158,11 @@ def version_info_text(sections, mirrors, sleep_interval, protocol=PROTOCOL_NUMBE
         # All five URL keys, empty ones too: an architecture section overrides
         # the general one key by key, and a URL left out there would send this
         # architecture to the general section's file.
-        lines += ["FILENAME=%s" % name, "CRC32=%08X" % crc]
+        lines += ["FILENAME=%s" % name, "CRC32=%08X" % crc, "SHA256=%s" % check_sha256(sha256)]
         urls = [mirror_url(base, name) for base in mirrors]
         lines += ["URL%d=%s" % (i + 1, urls[i] if i < len(urls) else "") for i in range(MAX_MIRRORS)]
     if not general_has_setup:
-        covered = {section.rsplit(".", 1)[-1] for section, _, _ in sections}
+        covered = {section.rsplit(".", 1)[-1] for section, _, _, _ in sections}
         for tag in ARCH_TAGS:
             if tag not in covered:
                 warnings.append("no setup for %s machines: neither DOWNLOAD.PRO.%s nor a general --setup" % (tag, tag))
@@ -148,14 +175,14 @@ def cmd_write(args):
     chosen = [(section, path) for section, path in chosen if path]
     if not chosen:
         raise Refusal("no setup file given (--setup or --setup-x86/-x64/-a64)")
-    sections = [(section, os.path.basename(path), file_crc32(path)) for section, path in chosen]
+    sections = [(section, os.path.basename(path)) + file_digests(path) for section, path in chosen]
     text, warnings = version_info_text(sections, args.mirror or [], args.sleep_interval, args.protocol)
     for warning in warnings:
         print("warning: " + warning, file=sys.stderr)
     with open(args.output, "w", encoding="utf-8", newline="") as f:
         f.write(text)
-    for section, name, crc in sections:
-        print("%-20s %s  CRC32 %08X" % (section, name, crc))
+    for section, name, crc, sha256 in sections:
+        print("%-20s %s  CRC32 %08X  SHA256 %s" % (section, name, crc, sha256))
     return 0
 
 
@@ -224,11 +251,12 @@ def wcstoul(text, base):
 
 def effective_download(sections, tag):
     """What the program on a machine of this architecture downloads."""
-    info = {"FILENAME": "", "CRC32": "", "sleepInterval": 0}
+    info = {"FILENAME": "", "CRC32": "", "SHA256": "", "sleepInterval": 0}
     urls = [""] * MAX_MIRRORS
     for section in (GENERAL, "%s.%s" % (GENERAL, tag)):
         info["FILENAME"] = lookup(sections, section, "FILENAME", info["FILENAME"])
         info["CRC32"] = lookup(sections, section, "CRC32", info["CRC32"])
+        info["SHA256"] = lookup(sections, section, "SHA256", info["SHA256"])
         urls = [lookup(sections, section, "URL%d" % (i + 1), urls[i]) for i in range(MAX_MIRRORS)]
         interval = lookup(sections, section, "sleepInterval", None)
         if interval is not None:
@@ -239,7 +267,7 @@ def effective_download(sections, tag):
 
 
 # ---- check ---------------------------------------------------------------
-Fetched = collections.namedtuple("Fetched", "status length size crc seconds body")
+Fetched = collections.namedtuple("Fetched", "status length size crc sha256 seconds body")
 
 
 def fetch(url, context, timeout, keep_body=False):
@@ -250,17 +278,18 @@ def fetch(url, context, timeout, keep_body=False):
     try:
         response = urllib.request.urlopen(request, timeout=timeout, context=context)
     except urllib.error.HTTPError as error:
-        return Fetched(error.code, None, 0, 0, time.monotonic() - started, b"")
+        return Fetched(error.code, None, 0, 0, "", time.monotonic() - started, b"")
     with response:
         length = response.headers.get("Content-Length")
-        crc, size, kept = 0, 0, []
+        crc, size, kept, sha = 0, 0, [], hashlib.sha256()
         for block in iter(lambda: response.read(1 << 16), b""):
             crc = zlib.crc32(block, crc)
+            sha.update(block)
             size += len(block)
             if keep_body:
                 kept.append(block)
     return Fetched(response.status, int(length) if length is not None else None, size, crc & 0xFFFFFFFF,
-                   time.monotonic() - started, b"".join(kept))
+                   sha.hexdigest(), time.monotonic() - started, b"".join(kept))
 
 
 def cmd_check(args):
@@ -286,7 +315,7 @@ def cmd_check(args):
     seen = {}     # what an architecture downloads -> the first tag that does
     for tag in ARCH_TAGS:
         info = effective_download(sections, tag)
-        key = (info["FILENAME"], info["crc"], info["sleepInterval"], tuple(info["urls"]))
+        key = (info["FILENAME"], info["crc"], info["SHA256"], info["sleepInterval"], tuple(info["urls"]))
         if key in seen:
             print("%s: the same as %s" % (tag, seen[key]))
             continue
@@ -300,9 +329,12 @@ def cmd_check(args):
                 check_file_name(info["FILENAME"])
             if not urls:
                 raise Refusal("no mirror URL")
+            sha256 = check_sha256(info["SHA256"])
         except Refusal as refusal:
             notes.append("REFUSED: %s" % refusal)
+            sha256 = ""
         notes += ["warning: " + w for w in crc_warnings(info["crc"], info["FILENAME"] or "the setup")]
+        notes += ["warning: " + w for w in sleep_warnings(info["sleepInterval"])]
         for note in notes:
             print("  " + note)
         problems += sum(note.startswith("REFUSED") for note in notes)
@@ -318,7 +350,7 @@ def cmd_check(args):
                     results[url] = "refused: %s" % refusal
                 except (OSError, ValueError, http.client.HTTPException) as error:
                     results[url] = "%s: %s" % (type(error).__name__, getattr(error, "reason", error))
-            verdict, detail = judge(results[url], info["crc"])
+            verdict, detail = judge(results[url], info["crc"], sha256)
             if isinstance(results[url], Fetched) and results[url].length is not None:
                 lengths.add(results[url].length)
             problems += verdict != "ok"
@@ -331,11 +363,11 @@ def cmd_check(args):
     return 1 if problems else 0
 
 
-def judge(result, expected_crc):
+def judge(result, expected_crc, expected_sha256=""):
     """("ok" | "stale" | "down", text) for one mirror's fetch result."""
     if isinstance(result, str):
         return "down", "(%s)" % result
-    status, length, size, crc, seconds, _ = result
+    status, length, size, crc, sha256, seconds, _ = result
     if not 200 <= status < 300:
         return "down", "(status %d)" % status
     speed = "%.2f MB/s" % (size / seconds / 1e6 if seconds > 0 else 0.0)
@@ -347,6 +379,8 @@ def judge(result, expected_crc):
         return "down", text + " (the body and its Content-Length differ), " + speed
     if expected_crc != CRC_SKIPS_COMPARISON and crc != expected_crc:
         return "stale", text + " (expected %08X), %s" % (expected_crc, speed)
+    if expected_sha256 and sha256 != expected_sha256:
+        return "stale", text + ", SHA-256 %s (expected %s), %s" % (sha256, expected_sha256, speed)
     return "ok", text + ", " + speed
 
 

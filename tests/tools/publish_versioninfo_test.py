@@ -1,5 +1,6 @@
 """tools/publish_versioninfo.py against the suite's fault-injecting server."""
 import contextlib
+import hashlib
 import io
 import os
 import socket
@@ -51,10 +52,11 @@ class Write(unittest.TestCase):
         self.assertEqual(lines[1:], [
             "[VERSION]", "ONLINE_SETUP_VERSION=20200204", "",
             "[DOWNLOAD.PRO]", "sleepInterval=250", "FILENAME=Setup 32.exe",
-            "CRC32=%08X" % zlib.crc32(b"x86 setup"),
+            "CRC32=%08X" % zlib.crc32(b"x86 setup"), "SHA256=" + hashlib.sha256(b"x86 setup").hexdigest(),
             "URL1=https://m1.example/tw/Setup%2032.exe", "URL2=http://m2.example/Setup%2032.exe?k=1",
             "URL3=", "URL4=", "URL5=", "",
             "[DOWNLOAD.PRO.X64]", "FILENAME=setup64.exe", "CRC32=%08X" % zlib.crc32(b"x64 setup"),
+            "SHA256=" + hashlib.sha256(b"x64 setup").hexdigest(),
             "URL1=https://m1.example/tw/setup64.exe", "URL2=http://m2.example/setup64.exe?k=1",
             "URL3=", "URL4=", "URL5=", ""])
 
@@ -71,6 +73,8 @@ class Write(unittest.TestCase):
             ("folder in name", good, "folder", "sub\\setup.exe"),
             ("drive in name", good, "folder, a drive", "C:setup.exe"),
             ("quoted name", good, "unquoted", '"setup.exe"'),
+            ("device name", good, "names a device", "Com1 .exe"),
+            ("console name", good, "names a device", "con"),
         ]
         for case in cases:
             label, args, message = case[:3]
@@ -82,14 +86,15 @@ class Write(unittest.TestCase):
                 self.assertIn(message, err)
                 self.assertFalse(os.path.exists(out))
 
-    def test_warns_of_crc_values_the_program_treats_apart(self):
+    def test_warns_of_values_the_program_treats_apart(self):
         code, _, err = run("write", "-o", self.out, "--setup", self.setup_file("empty.exe", b""),
-                           "--mirror", "http://m.example/")
+                           "--mirror", "http://m.example/", "--sleep-interval", "10001")
         self.assertEqual(code, 0)
         self.assertIn("CRC-32 is 0, so the program never reuses", err)
-        _, warnings = tool.version_info_text([("DOWNLOAD.PRO", "a.exe", 0xFFFFFFFF)], ["http://m/"], 0)
+        self.assertIn("sleepInterval 10001 ms: the program waits at most 10000 ms", err)
+        _, warnings = tool.version_info_text([("DOWNLOAD.PRO", "a.exe", 0xFFFFFFFF, "")], ["http://m/"], 0)
         self.assertIn("skip the CRC comparison", warnings[0])
-        _, warnings = tool.version_info_text([("DOWNLOAD.PRO.X64", "a.exe", 1)], ["http://m/"], 0)
+        _, warnings = tool.version_info_text([("DOWNLOAD.PRO.X64", "a.exe", 1, "")], ["http://m/"], 0)
         self.assertEqual([w.split(":")[0] for w in warnings], ["no setup for X86 machines", "no setup for A64 machines"])
 
 
@@ -120,9 +125,9 @@ class Check(unittest.TestCase):
     def url(self, server, path):
         return "http://127.0.0.1:%d%s" % (self.servers[server].port, path)
 
-    def check(self, urls):
-        lines = ["[VERSION]", "ONLINE_SETUP_VERSION = 20200204", "[download.pro]",
-                 "crc32 = 0x%08x" % zlib.crc32(self.good)]
+    def check(self, urls, digests=None):
+        lines = ["[VERSION]", "ONLINE_SETUP_VERSION = 20200204", "[download.pro]"]
+        lines += digests or ["crc32 = 0x%08x" % zlib.crc32(self.good)]
         lines += ["URL%d = %s" % (i + 1, url) for i, url in enumerate(urls)]
         with open(os.path.join(self.docs["version"], "versioninfo.ini"), "w") as f:
             f.write("\n".join(lines) + "\n")
@@ -147,6 +152,18 @@ class Check(unittest.TestCase):
         code, out, _ = self.check([self.url("good", "/setup.exe"), self.url("good", "/setup.exe?rate=2000000")])
         self.assertEqual(code, 0, out)
         self.assertIn("0 problem(s)", out)
+
+    def test_sha256_judges_the_mirrors(self):
+        mirrors = [self.url("good", "/setup.exe"), self.url("stale", "/setup.exe")]
+        # CRC32 FFFFFFFF leaves the comparison to the SHA-256 alone.
+        code, out, _ = self.check(mirrors, ["CRC32=FFFFFFFF", "SHA256=" + hashlib.sha256(self.good).hexdigest().upper()])
+        self.assertEqual(code, 1, out)
+        self.assertIn("%s: ok" % mirrors[0], out)
+        self.assertIn("%s: STALE" % mirrors[1], out)
+        self.assertIn("(expected %s)" % hashlib.sha256(self.good).hexdigest(), out)
+        code, out, _ = self.check(mirrors[:1], ["SHA256=abc"])
+        self.assertEqual(code, 1, out)
+        self.assertIn("REFUSED: SHA256 'abc' is not 64 hex digits", out)
 
     def test_unreachable_version_info(self):
         code, out, _ = run("check", "http://127.0.0.1:%d/versioninfo.ini" % closed_port(), "--timeout", "5")
