@@ -15,11 +15,13 @@ in its own way. Exit code 2 on a refusal.
 
 check: fetches the published file, reads it as the program does, downloads
 every mirror URL of every architecture once and reports per mirror: status,
-Content-Length, CRC-32 against the file's CRC32, and speed. Exit code 1 when
+Content-Length, CRC-32 against the file's CRC32 (and SHA-256 against its
+SHA256 where it has one), and speed. Exit code 1 when
 any mirror is stale or down or the file itself would fail; 0 when all is well.
 """
 import argparse
 import collections
+import hashlib
 import http.client
 import os
 import ssl
@@ -38,6 +40,8 @@ CRC_SKIPS_COMPARISON = 0xFFFFFFFF
 # What the program's URL buffers hold (bytes with the terminating zero) and
 # the longest URL it escapes at all.
 MAX_HOST, MAX_PATH_AND_QUERY, MAX_URL = 256, 2048, 8192
+# Names Windows takes for devices in any folder, whatever follows a dot.
+DEVICE_NAMES = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"} | {p + d for p in ("COM", "LPT") for d in "123456789\u00b9\u00b2\u00b3"}
 INDEXED_ENTRIES = 30         # a section with more entries finds the last of a name
 AGENT = "TarnwickPublishCheck/1"
 
@@ -66,7 +70,16 @@ def check_file_name(name):
         raise Refusal("FILENAME %r would be trimmed, unquoted or cut when the program reads it" % name)
     if name.endswith("."):
         raise Refusal("FILENAME %r ends with a dot, which Windows drops" % name)
+    if name.split(".")[0].rstrip(" ").upper() in DEVICE_NAMES:
+        raise Refusal("FILENAME %r names a device: the program would use TARNWICK-SETUP.EXE instead" % name)
     return name
+
+
+def check_sha256(text):
+    """An empty SHA256 offers none; any other value must be one, or the program fails every download."""
+    if text and (len(text) != 64 or any(c not in "0123456789abcdefABCDEF" for c in text)):
+        raise Refusal("SHA256 %r is not 64 hexadecimal digits: the program fails every download" % text)
+    return text.lower()
 
 
 def check_url(url):
@@ -93,12 +106,14 @@ def crc_warnings(crc, name):
 
 
 # ---- write ---------------------------------------------------------------
-def file_crc32(path):
-    crc = 0
+def file_digests(path):
+    """The file's CRC-32 and SHA-256 (hexadecimal)."""
+    crc, sha = 0, hashlib.sha256()
     with open(path, "rb") as f:
         for block in iter(lambda: f.read(1 << 20), b""):
             crc = zlib.crc32(block, crc)
-    return crc & 0xFFFFFFFF
+            sha.update(block)
+    return crc & 0xFFFFFFFF, sha.hexdigest()
 
 
 def mirror_url(base, name):
@@ -110,7 +125,7 @@ def mirror_url(base, name):
 
 
 def version_info_text(sections, mirrors, sleep_interval, protocol=PROTOCOL_NUMBER):
-    """sections: [(section name, file name, crc)]. Returns (text, warnings)."""
+    """sections: [(section name, file name, crc[, sha256 hex])]. Returns (text, warnings)."""
     check_protocol(protocol)
     if not mirrors:
         raise Refusal("no mirror URL: the program would have nothing to download")
@@ -122,8 +137,8 @@ def version_info_text(sections, mirrors, sleep_interval, protocol=PROTOCOL_NUMBE
     lines = ["; Written by tools/publish_versioninfo.py", "[VERSION]",
              "ONLINE_SETUP_VERSION=%d" % protocol, "", "[%s]" % GENERAL,
              "sleepInterval=%d" % sleep_interval]
-    general_has_setup = any(section == GENERAL for section, _, _ in sections)
-    for section, name, crc in sections:
+    general_has_setup = any(section == GENERAL for section, *_ in sections)
+    for section, name, crc, *sha256 in sections:
         check_file_name(name)
         warnings += crc_warnings(crc, name)
         if section != GENERAL:
@@ -131,11 +146,12 @@ def version_info_text(sections, mirrors, sleep_interval, protocol=PROTOCOL_NUMBE
         # All five URL keys, empty ones too: an architecture section overrides
         # the general one key by key, and a URL left out there would send this
         # architecture to the general section's file.
-        lines += ["FILENAME=%s" % name, "CRC32=%08X" % crc]
+        # SHA256 binds the file where a CRC-32 can be forged by padding.
+        lines += ["FILENAME=%s" % name, "CRC32=%08X" % crc] + ["SHA256=%s" % check_sha256(s) for s in sha256]
         urls = [mirror_url(base, name) for base in mirrors]
         lines += ["URL%d=%s" % (i + 1, urls[i] if i < len(urls) else "") for i in range(MAX_MIRRORS)]
     if not general_has_setup:
-        covered = {section.rsplit(".", 1)[-1] for section, _, _ in sections}
+        covered = {section.rsplit(".", 1)[-1] for section, *_ in sections}
         for tag in ARCH_TAGS:
             if tag not in covered:
                 warnings.append("no setup for %s machines: neither DOWNLOAD.PRO.%s nor a general --setup" % (tag, tag))
@@ -148,14 +164,14 @@ def cmd_write(args):
     chosen = [(section, path) for section, path in chosen if path]
     if not chosen:
         raise Refusal("no setup file given (--setup or --setup-x86/-x64/-a64)")
-    sections = [(section, os.path.basename(path), file_crc32(path)) for section, path in chosen]
+    sections = [(section, os.path.basename(path)) + file_digests(path) for section, path in chosen]
     text, warnings = version_info_text(sections, args.mirror or [], args.sleep_interval, args.protocol)
     for warning in warnings:
         print("warning: " + warning, file=sys.stderr)
     with open(args.output, "w", encoding="utf-8", newline="") as f:
         f.write(text)
-    for section, name, crc in sections:
-        print("%-20s %s  CRC32 %08X" % (section, name, crc))
+    for section, name, crc, sha256 in sections:
+        print("%-20s %s  CRC32 %08X  SHA256 %s" % (section, name, crc, sha256))
     return 0
 
 
@@ -224,11 +240,12 @@ def wcstoul(text, base):
 
 def effective_download(sections, tag):
     """What the program on a machine of this architecture downloads."""
-    info = {"FILENAME": "", "CRC32": "", "sleepInterval": 0}
+    info = {"FILENAME": "", "CRC32": "", "SHA256": "", "sleepInterval": 0}
     urls = [""] * MAX_MIRRORS
     for section in (GENERAL, "%s.%s" % (GENERAL, tag)):
         info["FILENAME"] = lookup(sections, section, "FILENAME", info["FILENAME"])
         info["CRC32"] = lookup(sections, section, "CRC32", info["CRC32"])
+        info["SHA256"] = lookup(sections, section, "SHA256", info["SHA256"])
         urls = [lookup(sections, section, "URL%d" % (i + 1), urls[i]) for i in range(MAX_MIRRORS)]
         interval = lookup(sections, section, "sleepInterval", None)
         if interval is not None:
@@ -239,7 +256,7 @@ def effective_download(sections, tag):
 
 
 # ---- check ---------------------------------------------------------------
-Fetched = collections.namedtuple("Fetched", "status length size crc seconds body")
+Fetched = collections.namedtuple("Fetched", "status length size crc sha256 seconds body")
 
 
 def fetch(url, context, timeout, keep_body=False):
@@ -250,17 +267,18 @@ def fetch(url, context, timeout, keep_body=False):
     try:
         response = urllib.request.urlopen(request, timeout=timeout, context=context)
     except urllib.error.HTTPError as error:
-        return Fetched(error.code, None, 0, 0, time.monotonic() - started, b"")
+        return Fetched(error.code, None, 0, 0, "", time.monotonic() - started, b"")
     with response:
         length = response.headers.get("Content-Length")
-        crc, size, kept = 0, 0, []
+        crc, sha, size, kept = 0, hashlib.sha256(), 0, []
         for block in iter(lambda: response.read(1 << 16), b""):
             crc = zlib.crc32(block, crc)
+            sha.update(block)
             size += len(block)
             if keep_body:
                 kept.append(block)
     return Fetched(response.status, int(length) if length is not None else None, size, crc & 0xFFFFFFFF,
-                   time.monotonic() - started, b"".join(kept))
+                   sha.hexdigest(), time.monotonic() - started, b"".join(kept))
 
 
 def cmd_check(args):
@@ -286,7 +304,7 @@ def cmd_check(args):
     seen = {}     # what an architecture downloads -> the first tag that does
     for tag in ARCH_TAGS:
         info = effective_download(sections, tag)
-        key = (info["FILENAME"], info["crc"], info["sleepInterval"], tuple(info["urls"]))
+        key = (info["FILENAME"], info["crc"], info["SHA256"], info["sleepInterval"], tuple(info["urls"]))
         if key in seen:
             print("%s: the same as %s" % (tag, seen[key]))
             continue
@@ -298,6 +316,7 @@ def cmd_check(args):
         try:
             if info["FILENAME"]:
                 check_file_name(info["FILENAME"])
+            check_sha256(info["SHA256"])
             if not urls:
                 raise Refusal("no mirror URL")
         except Refusal as refusal:
@@ -318,7 +337,7 @@ def cmd_check(args):
                     results[url] = "refused: %s" % refusal
                 except (OSError, ValueError, http.client.HTTPException) as error:
                     results[url] = "%s: %s" % (type(error).__name__, getattr(error, "reason", error))
-            verdict, detail = judge(results[url], info["crc"])
+            verdict, detail = judge(results[url], info["crc"], info["SHA256"].lower())
             if isinstance(results[url], Fetched) and results[url].length is not None:
                 lengths.add(results[url].length)
             problems += verdict != "ok"
@@ -331,11 +350,11 @@ def cmd_check(args):
     return 1 if problems else 0
 
 
-def judge(result, expected_crc):
+def judge(result, expected_crc, expected_sha256=""):
     """("ok" | "stale" | "down", text) for one mirror's fetch result."""
     if isinstance(result, str):
         return "down", "(%s)" % result
-    status, length, size, crc, seconds, _ = result
+    status, length, size, crc, sha256, seconds, _ = result
     if not 200 <= status < 300:
         return "down", "(status %d)" % status
     speed = "%.2f MB/s" % (size / seconds / 1e6 if seconds > 0 else 0.0)
@@ -347,6 +366,8 @@ def judge(result, expected_crc):
         return "down", text + " (the body and its Content-Length differ), " + speed
     if expected_crc != CRC_SKIPS_COMPARISON and crc != expected_crc:
         return "stale", text + " (expected %08X), %s" % (expected_crc, speed)
+    if expected_sha256 and sha256 != expected_sha256:
+        return "stale", text + ", SHA-256 %s (expected %s), %s" % (sha256, expected_sha256, speed)
     return "ok", text + ", " + speed
 
 

@@ -1,5 +1,6 @@
 """tools/publish_versioninfo.py against the suite's fault-injecting server."""
 import contextlib
+import hashlib
 import io
 import os
 import socket
@@ -51,10 +52,11 @@ class Write(unittest.TestCase):
         self.assertEqual(lines[1:], [
             "[VERSION]", "ONLINE_SETUP_VERSION=20200204", "",
             "[DOWNLOAD.PRO]", "sleepInterval=250", "FILENAME=Setup 32.exe",
-            "CRC32=%08X" % zlib.crc32(b"x86 setup"),
+            "CRC32=%08X" % zlib.crc32(b"x86 setup"), "SHA256=" + hashlib.sha256(b"x86 setup").hexdigest(),
             "URL1=https://m1.example/tw/Setup%2032.exe", "URL2=http://m2.example/Setup%2032.exe?k=1",
             "URL3=", "URL4=", "URL5=", "",
             "[DOWNLOAD.PRO.X64]", "FILENAME=setup64.exe", "CRC32=%08X" % zlib.crc32(b"x64 setup"),
+            "SHA256=" + hashlib.sha256(b"x64 setup").hexdigest(),
             "URL1=https://m1.example/tw/setup64.exe", "URL2=http://m2.example/setup64.exe?k=1",
             "URL3=", "URL4=", "URL5=", ""])
 
@@ -71,6 +73,7 @@ class Write(unittest.TestCase):
             ("folder in name", good, "folder", "sub\\setup.exe"),
             ("drive in name", good, "folder, a drive", "C:setup.exe"),
             ("quoted name", good, "unquoted", '"setup.exe"'),
+            ("device name", good, "names a device", "Com1 .setup.exe"),
         ]
         for case in cases:
             label, args, message = case[:3]
@@ -120,9 +123,9 @@ class Check(unittest.TestCase):
     def url(self, server, path):
         return "http://127.0.0.1:%d%s" % (self.servers[server].port, path)
 
-    def check(self, urls):
+    def check(self, urls, sha256=None):
         lines = ["[VERSION]", "ONLINE_SETUP_VERSION = 20200204", "[download.pro]",
-                 "crc32 = 0x%08x" % zlib.crc32(self.good)]
+                 "crc32 = 0x%08x" % zlib.crc32(self.good), "SHA256 = %s" % (sha256 or hashlib.sha256(self.good).hexdigest())]
         lines += ["URL%d = %s" % (i + 1, url) for i, url in enumerate(urls)]
         with open(os.path.join(self.docs["version"], "versioninfo.ini"), "w") as f:
             f.write("\n".join(lines) + "\n")
@@ -147,6 +150,9 @@ class Check(unittest.TestCase):
         code, out, _ = self.check([self.url("good", "/setup.exe"), self.url("good", "/setup.exe?rate=2000000")])
         self.assertEqual(code, 0, out)
         self.assertIn("0 problem(s)", out)
+        code, out, _ = self.check([self.url("good", "/setup.exe")], sha256="0" * 64)  # the CRC-32 alone matches
+        self.assertEqual(code, 1, out)
+        self.assertIn("(expected %s)" % ("0" * 64), out)
 
     def test_unreachable_version_info(self):
         code, out, _ = run("check", "http://127.0.0.1:%d/versioninfo.ini" % closed_port(), "--timeout", "5")
