@@ -7,6 +7,7 @@
 #include "app/app_main.h"
 #include "app/app_state.h"
 #include "app/command_line.h"
+#include "support/system_library.h"
 #include "ui/dpi.h"
 
 namespace tw {
@@ -14,12 +15,18 @@ namespace tw {
 void HardenProcess() {
   // Looked up rather than imported: Windows XP and an unpatched Vista or 7
   // lack it, and the program must still start there (XP gets its notice).
+  // The DLLs the program loads itself come from System32 by full path anyway
+  // (support/system_library.h); this covers those the system loads for it.
   using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  using SetDllDirectoryFn = BOOL(WINAPI*)(LPCWSTR);
   const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  const auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-  if (setDefaultDllDirectories != nullptr) {
+  SetDefaultDllDirectoriesFn setDefaultDllDirectories = nullptr;
+  SetDllDirectoryFn setDllDirectory = nullptr;
+  if (LookUpFunction(kernel, "SetDefaultDllDirectories", &setDefaultDllDirectories)) {
     setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);  // best effort
+  } else if (LookUpFunction(kernel, "SetDllDirectoryW", &setDllDirectory)) {
+    // Without it, at least the current folder leaves the search (XP SP1 on).
+    setDllDirectory(L"");  // best effort
   }
   // Best effort as well; present since XP SP3.
   HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);

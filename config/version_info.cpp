@@ -98,6 +98,7 @@ void ReadDownloadSection(const IniDocument& document, const std::wstring& sectio
   // Each field's current value is the default: only a missing key keeps it.
   info->fileName = document.GetString(section, L"FILENAME", info->fileName);
   info->crc32Text = document.GetString(section, L"CRC32", info->crc32Text);
+  info->sha256Text = document.GetString(section, L"SHA256", info->sha256Text);
   for (int i = 0; i < 5; ++i)
     info->urls[i] = document.GetString(section, kUrlKeys[i], info->urls[i]);
   info->sleepInterval = document.GetInt(section, L"sleepInterval", info->sleepInterval);

@@ -19,6 +19,7 @@ struct DownloadInfo {
   std::wstring urls[5];         // URL1..URL5; empty = no URL in that slot
   uint32_t sleepInterval = 0;   // milliseconds
   std::wstring crc32Text;       // CRC32 as written in the file
+  std::wstring sha256Text;      // SHA256 as written in the file; empty: none offered
   std::wstring fileName;        // FILENAME
 };
 
@@ -34,8 +35,8 @@ int MachineArchFromProcessorArchitecture(unsigned short processorArchitecture);
 const wchar_t* MachineArchTag(int arch);
 // "DOWNLOAD." + edition + "." + tag; also sent as a debug trace.
 std::wstring GetUpdateDownloadSectionName(const std::wstring& edition);
-// Reads FILENAME, CRC32, URL1..URL5 and sleepInterval of one section over
-// the current field values.
+// Reads FILENAME, CRC32, SHA256, URL1..URL5 and sleepInterval of one section
+// over the current field values.
 void ReadDownloadSection(const IniDocument& document, const std::wstring& section, DownloadInfo* info);
 // Clears the URLs, then reads "DOWNLOAD.<edition>" and the architecture's section.
 void ReadDownloadInfo(const IniDocument& document, const std::wstring& edition, DownloadInfo* info);

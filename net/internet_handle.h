@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include "net/wininet_api.h"
 #include "support/unique_handle.h"
 
 namespace tw {
@@ -11,7 +12,8 @@ namespace tw {
 struct InternetHandleTraits {
   using Handle = HINTERNET;
   static Handle Invalid() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { InternetCloseHandle(h); }
+  // A handle exists only once the WinINet table has been loaded.
+  static void Close(Handle h) noexcept { GetWinInetApi()->InternetCloseHandle(h); }
 };
 using UniqueInternet = UniqueHandle<InternetHandleTraits>;
 

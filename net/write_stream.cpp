@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/file_helpers.h"
+
 namespace tw {
 
 // ---------------------------------------------------------------- file stream
@@ -13,16 +15,9 @@ XFileWriteStream::~XFileWriteStream() { Close(); }
 
 bool XFileWriteStream::Open(const std::wstring& path) {
   Close();
-  HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
-    // A read-only file of that name: clear its attributes, remove it and try
-    // once more. Both calls are best effort; the second creation decides.
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(path.c_str());
-    handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  }
+  // The file usually goes to the user's temporary folder, where another
+  // process may have put a link under its name: never written through.
+  const HANDLE handle = CreateFileNoFollow(path, GENERIC_WRITE, FILE_SHARE_READ);
   if (handle == INVALID_HANDLE_VALUE) return false;  // last error is the creation's
   file_.Reset(handle);
   fileName_ = path;

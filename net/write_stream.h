@@ -32,9 +32,11 @@ class XFileWriteStream : public XWriteStream {
   XFileWriteStream(const XFileWriteStream&) = delete;
   XFileWriteStream& operator=(const XFileWriteStream&) = delete;
 
-  // Creates the file anew (CREATE_ALWAYS, FILE_SHARE_READ). A read-only file of
-  // that name is replaced. On failure the thread's last error is the one the
-  // failed creation left (ERROR_SHARING_VIOLATION for a file held open).
+  // Creates the file anew (as CREATE_ALWAYS would, FILE_SHARE_READ), never
+  // through a link at its name (support/file_helpers.h: CreateFileNoFollow).
+  // A read-only file of that name is replaced. On failure the thread's last
+  // error is the one the failed creation left (ERROR_SHARING_VIOLATION for a
+  // file held open, ERROR_ACCESS_DENIED for a folder or a link).
   bool Open(const std::wstring& path);
   void Close();
   bool Flush();

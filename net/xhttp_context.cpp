@@ -7,6 +7,7 @@
 #include <new>
 
 #include "net/internet_handle.h"
+#include "net/wininet_api.h"
 #include "net/xhttp.h"
 
 namespace tw {
@@ -53,6 +54,9 @@ bool IsSecurityError(DWORD error) {
   }
 }
 
+// The WinINet table; every caller runs after Open has loaded it.
+const WinInetApi& WinInet() { return *GetWinInetApi(); }
+
 std::unique_ptr<char[]> AllocZeroed(DWORD size) {
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
   if (buffer) std::memset(buffer.get(), 0, size);
@@ -63,11 +67,11 @@ std::unique_ptr<char[]> AllocZeroed(DWORD size) {
 // because some WinINet versions ignore them on the session alone.
 void SetTimeoutOptions(HINTERNET handle, const XHttpOptions& options) {
   DWORD value = options.connectTimeout;
-  InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &value, sizeof(value));
+  WinInet().InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &value, sizeof(value));
   value = options.receiveTimeout;
-  InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &value, sizeof(value));
+  WinInet().InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &value, sizeof(value));
   value = options.connectRetries;
-  InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_RETRIES, &value, sizeof(value));
+  WinInet().InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_RETRIES, &value, sizeof(value));
 }
 
 }  // namespace
@@ -155,6 +159,12 @@ bool XHttpContext::Open(const std::wstring& url) {
     RecordError(XHttpErrAllocUrlBuffer, ERROR_NOT_ENOUGH_MEMORY);
     return false;
   }
+  // No WinINet (it could not be loaded from System32): the session cannot be
+  // opened, with the loader's error.
+  if (GetWinInetApi() == nullptr) {
+    RecordError(XHttpErrInternetOpen);
+    return false;
+  }
 
   if (url.size() > kMaxUrlChars) {
     RecordError(XHttpErrCrackUrl, ERROR_INTERNET_INVALID_URL);
@@ -176,7 +186,7 @@ bool XHttpContext::Open(const std::wstring& url) {
   parts.dwUrlPathLength = kPathSize;
   parts.lpszExtraInfo = s.extra.get();
   parts.dwExtraInfoLength = kExtraSize;
-  if (escaped.empty() || !InternetCrackUrlA(escaped.c_str(), 0, 0, &parts)) {
+  if (escaped.empty() || !WinInet().InternetCrackUrlA(escaped.c_str(), 0, 0, &parts)) {
     if (escaped.empty()) SetLastError(ERROR_INTERNET_INVALID_URL);
     RecordError(XHttpErrCrackUrl);
     return false;
@@ -197,7 +207,7 @@ bool XHttpContext::Open(const std::wstring& url) {
   if (options_.noAutoRedirect) s.requestFlags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
   if (s.schemeNumber == INTERNET_SCHEME_HTTPS) s.requestFlags |= INTERNET_FLAG_SECURE;
 
-  s.session.Reset(InternetOpenW(options_.agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
+  s.session.Reset(WinInet().InternetOpenW(options_.agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
                                 nullptr, 0));
   if (!s.session) {
     RecordError(XHttpErrInternetOpen);
@@ -208,10 +218,10 @@ bool XHttpContext::Open(const std::wstring& url) {
   SetTimeoutOptions(s.session.Get(), options_);
   if (options_.maxConnsPerServer != 0) {
     DWORD value = options_.maxConnsPerServer;
-    InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &value, sizeof(value));
+    WinInet().InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &value, sizeof(value));
   }
 
-  s.connection.Reset(InternetConnectA(s.session.Get(), s.host.get(), s.port, s.user.get(),
+  s.connection.Reset(WinInet().InternetConnectA(s.session.Get(), s.host.get(), s.port, s.user.get(),
                                       s.password.get(), INTERNET_SERVICE_HTTP, 0, 0));
   if (!s.connection) {
     RecordError(XHttpErrConnect);
@@ -241,7 +251,7 @@ bool XHttpContext::Send() {
   s.extra[0] = '\0';  // joined now; a second Send must not append it again
 
   const char* acceptTypes[] = {"*/*", nullptr};
-  s.request.Reset(HttpOpenRequestA(s.connection.Get(), "GET", s.path.get(), nullptr, nullptr,
+  s.request.Reset(WinInet().HttpOpenRequestA(s.connection.Get(), "GET", s.path.get(), nullptr, nullptr,
                                    acceptTypes, s.requestFlags, 0));
   if (!s.request) {
     RecordError(XHttpErrOpenRequest);
@@ -252,14 +262,14 @@ bool XHttpContext::Send() {
   if (s.schemeNumber == INTERNET_SCHEME_HTTPS && options_.ignoreCertErrors) {
     DWORD flags = 0;
     DWORD size = sizeof(flags);
-    if (InternetQueryOptionW(s.request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &flags, &size)) {
+    if (WinInet().InternetQueryOptionW(s.request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &flags, &size)) {
       flags |= kIgnoreCertFlags;
-      InternetSetOptionW(s.request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
+      WinInet().InternetSetOptionW(s.request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
     }
   }
 
   if (!options_.extraHeaders.empty()) {
-    if (!HttpAddRequestHeadersW(s.request.Get(), options_.extraHeaders.c_str(),
+    if (!WinInet().HttpAddRequestHeadersW(s.request.Get(), options_.extraHeaders.c_str(),
                                 static_cast<DWORD>(options_.extraHeaders.size()),
                                 HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE)) {
       RecordError(XHttpErrAddHeaders);
@@ -270,19 +280,19 @@ bool XHttpContext::Send() {
   // At most two sends: the second only after the user answered the proxy's
   // request for credentials.
   for (int attempt = 0;; ++attempt) {
-    if (!HttpSendRequestW(s.request.Get(), nullptr, 0, nullptr, 0)) {
+    if (!WinInet().HttpSendRequestW(s.request.Get(), nullptr, 0, nullptr, 0)) {
       RecordError(XHttpErrSendRequest);
       return false;
     }
     if (attempt > 0 || !options_.allowAuthDialog || options_.dialogParent == nullptr) break;
     DWORD status = 0;
     DWORD size = sizeof(status);
-    if (!HttpQueryInfoA(s.request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+    if (!WinInet().HttpQueryInfoA(s.request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                         &size, nullptr) ||
         status != HTTP_STATUS_PROXY_AUTH_REQ) {
       break;
     }
-    if (InternetErrorDlg(options_.dialogParent, s.request.Get(), ERROR_INTERNET_INCORRECT_PASSWORD,
+    if (WinInet().InternetErrorDlg(options_.dialogParent, s.request.Get(), ERROR_INTERNET_INCORRECT_PASSWORD,
                          FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
                              FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
                          nullptr) != ERROR_INTERNET_FORCE_RETRY) {
@@ -293,7 +303,7 @@ bool XHttpContext::Send() {
   char text[kContentLengthSize] = {};
   DWORD size = sizeof(text) - 1;
   contentLength_ = -1;
-  if (HttpQueryInfoA(s.request.Get(), HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) {
+  if (WinInet().HttpQueryInfoA(s.request.Get(), HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) {
     // A number that does not fit 32 bits signed is as good as no length.
     char* end = nullptr;
     const long long value = std::strtoll(text, &end, 10);
@@ -302,7 +312,7 @@ bool XHttpContext::Send() {
 
   char status[32] = {};
   size = sizeof(status) - 1;
-  if (!HttpQueryInfoA(s.request.Get(), HTTP_QUERY_STATUS_CODE, status, &size, nullptr)) {
+  if (!WinInet().HttpQueryInfoA(s.request.Get(), HTTP_QUERY_STATUS_CODE, status, &size, nullptr)) {
     RecordError(XHttpErrQueryStatus);
     return false;
   }
@@ -328,11 +338,11 @@ bool XHttpContext::ReadChunk(uint8_t* buffer, DWORD* bytesRead) {
     return false;
   }
   DWORD available = 0;  // not used: the read below asks for a whole chunk anyway
-  if (!InternetQueryDataAvailable(s.request.Get(), &available, 0, 0)) {
+  if (!WinInet().InternetQueryDataAvailable(s.request.Get(), &available, 0, 0)) {
     RecordError(XHttpErrQueryDataAvailable);
     return false;
   }
-  if (!InternetReadFile(s.request.Get(), buffer, kChunkSize, bytesRead)) {
+  if (!WinInet().InternetReadFile(s.request.Get(), buffer, kChunkSize, bytesRead)) {
     RecordError(XHttpErrReadFile);
     return false;
   }

@@ -31,7 +31,8 @@ cmake --build "$root/build/x64" -j "$jobs"
 
 # Release checks (tests/checks): the size budget of both builds, builds that
 # repeat byte for byte (the i686 one with its stamp taken from
-# SOURCE_DATE_EPOCH at the published moment), and the signing step.
+# SOURCE_DATE_EPOCH at the published moment), the signing step, and import
+# tables that name known DLLs only (and, for the i686 one, nothing XP lacks).
 checks_failed=0
 check() { "$@" || checks_failed=1; }
 check "$root/tests/checks/release_size.sh" "$root/build/i686/bin/TarnwickOnlineSetup.exe"
@@ -39,6 +40,8 @@ check "$root/tests/checks/release_size.sh" "$root/build/x64/bin/TarnwickOnlineSe
 check "$root/tests/checks/reproducible.sh" "$root/build/i686" 1583950157
 check "$root/tests/checks/reproducible.sh" "$root/build/x64"
 check "$root/tests/checks/signing.sh" "$root/build/i686/bin/TarnwickOnlineSetup.exe"
+check "$root/tests/checks/imports.sh" "$root/build/i686/bin/TarnwickOnlineSetup.exe" xp
+check "$root/tests/checks/imports.sh" "$root/build/x64/bin/TarnwickOnlineSetup.exe"
 
 cd "$root/build/x64"
 # The fixture's cleanup stops Wine and the servers also when tests fail; this

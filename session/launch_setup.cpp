@@ -7,6 +7,7 @@
 #include "config/ui_text.h"
 #include "session/main_wnd.h"
 #include "session/signature.h"
+#include "support/file_helpers.h"
 #include "support/format_text.h"
 #include "support/unique_handle.h"
 
@@ -14,7 +15,7 @@ namespace tw {
 
 namespace {
 
-constexpr wchar_t kRequiredSigner[] = L"CN=Orlenhaus";
+constexpr wchar_t kMakerName[] = L"Orlenhaus";
 
 std::wstring MakeLaunchArguments(const AppState& state) {
   if (state.silentMode) return L"/S " + state.secondArgument + L" " + state.thirdArgument;
@@ -22,32 +23,56 @@ std::wstring MakeLaunchArguments(const AppState& state) {
   return L"/onlineSetup";
 }
 
+// "CN=Orlenhaus" begins a relative distinguished name of the subject: some
+// common name starts with the maker's name, case-sensitive, and may go on
+// ("Orlenhaus Software Ltd"). The subject's text form is no test, since a
+// value there may quote the same text (O="CN=Orlenhaus Ltd").
+bool IsMakerSigner(const Signer& signer) {
+  const size_t length = sizeof(kMakerName) / sizeof(kMakerName[0]) - 1;
+  for (const std::wstring& name : signer.commonNames) {
+    if (name.compare(0, length, kMakerName) == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
-void CMainWnd::LaunchSetup() {
+void CMainWnd::LaunchSetup(UniqueFile pinned) {
   // The process runs elevated and the temporary folder belongs to the user:
-  // hold the file open without write or delete sharing from the verification
-  // until the setup has been started, so that what was verified is what runs.
-  UniqueFile pinned(CreateFileW(setupFilePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  std::wstring signerName;
-  if (!pinned || !VerifyExeSignature(setupFilePath, pinned.Get(), &signerName)) {
+  // the file is held open without write or delete sharing from its checks
+  // until the setup has been started, verified through that handle, and
+  // started by the path the system resolves for it, so that what was verified
+  // is what runs even when a link in the folder path is turned meanwhile.
+  Signer signer;
+  if (!pinned || !VerifyExeSignature(setupFilePath, pinned.Get(), &signer)) {
     ShowFailure(GetUiText(L"TEXT_DOWNLOAD_FAILED"), L"err - VerifyExeSignature() failed");
     return;
   }
-  if (signerName.find(kRequiredSigner) == std::wstring::npos) {
+  if (!IsMakerSigner(signer)) {
     // A valid signature by somebody else: never started, reported like a
     // failed verification so that a silent run ends too.
     ShowFailure(GetUiText(L"TEXT_DOWNLOAD_FAILED"),
-                FormatText(L"err - VerifyExeSignature() signer mismatch, subject:%s", signerName.c_str()));
+                FormatText(L"err - VerifyExeSignature() signer mismatch, subject:%s", signer.subject.c_str()));
     return;
+  }
+  std::wstring launchPath;
+  if (!GetFinalPath(pinned.Get(), &launchPath)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_PROC_NOT_FOUND) {
+      ShowFailure(GetUiText(L"TEXT_DOWNLOAD_FAILED"),
+                  FormatText(L"err - LaunchSetup() final path unknown, GetLastError()=%u", error));
+      return;
+    }
+    // Before Vista the system cannot tell; the handle still holds the file itself.
+    launchPath = setupFilePath;
   }
 
   SetStatusText(GetUiText(L"TEXT_DOWNLOAD_COMPLETED"));
   stage = StageLaunched;
   const std::wstring arguments = MakeLaunchArguments(GetAppState());
   // A failed start is neither shown nor reported: the setup is out of our hands.
-  ShellExecuteW(nullptr, L"open", setupFilePath.c_str(), arguments.c_str(), nullptr, SW_SHOW);
+  ShellExecuteW(nullptr, L"open", launchPath.c_str(), arguments.c_str(), nullptr, SW_SHOW);
+  pinned.Reset();  // only now: the start has returned
   PostMessageW(Hwnd(), WM_CLOSE, 0, 0);
 }
 

@@ -56,12 +56,16 @@ class CMainWnd : public CWindowImpl {
   void OnXHttpComplete(int result);
   // Setup download and CRC check.
   void StartSetupDownload();
-  // Signature check and launch.
-  void LaunchSetup();
+  // Signature check and launch of the setup file that `pinned` holds open
+  // without write or delete sharing; it stays open until the start returned.
+  void LaunchSetup(UniqueFile pinned);
 
  private:
   void OnVersionCheckComplete(int result);
   void OnSetupDownloadComplete(int result);
+  // Whether the setup file (held open as `file`) has the server's SHA-256:
+  // true when none was offered; *localText gets the file's digest.
+  bool MatchesServerSha256(HANDLE file, std::wstring* localText) const;
   void OnSize();
   LRESULT OnPaint();
 
@@ -75,6 +79,7 @@ class CMainWnd : public CWindowImpl {
   std::wstring setupUrls[5];
   uint32_t sleepInterval = 0;     // ms
   uint32_t setupCrc = 0;
+  std::wstring setupSha256Text;   // the download section's SHA256; empty: none offered
   std::wstring setupFileName;
   std::wstring setupFilePath;
   XHyperLinkStatic homepageLink;

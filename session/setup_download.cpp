@@ -1,8 +1,10 @@
 // The second stage of the session: reuse or download the setup file from the
-// mirrors, then compare its CRC-32 with the server's value.
+// mirrors, then compare its CRC-32 (and SHA-256 when the server offers one)
+// with the server's values.
 #include <windows.h>
 
 #include <ctime>
+#include <utility>
 
 #include "config/ui_text.h"
 #include "diag/build_stamp.h"
@@ -14,6 +16,7 @@
 #include "support/crc32.h"
 #include "support/file_helpers.h"
 #include "support/format_text.h"
+#include "support/sha256.h"
 #include "support/unique_handle.h"
 
 namespace tw {
@@ -22,31 +25,59 @@ namespace {
 
 constexpr uint32_t kCrcSkipsComparison = 0xFFFFFFFF;
 
-// Low 32 bits of the file's size, or -1 when it cannot be opened.
-int32_t GetSetupFileSize(const std::wstring& path) {
-  UniqueFile file(CreateFileW(path.c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file) return -1;
-  return static_cast<int32_t>(GetFileSize(file.Get(), nullptr));
+// The setup file, held open for reading without write or delete sharing from
+// its checks until its start: what was checked is what runs. Opened as
+// GetFileCrc32 opens a file.
+UniqueFile PinSetupFile(const std::wstring& path) {
+  return UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
 }  // namespace
 
+bool CMainWnd::MatchesServerSha256(HANDLE file, std::wstring* localText) const {
+  localText->clear();
+  if (setupSha256Text.empty()) return true;
+  Sha256Digest local;
+  if (!GetOpenFileSha256(file, &local)) return false;
+  *localText = FormatSha256(local);
+  // A value that is not 64 hexadecimal digits matches nothing: the server
+  // asked for a check that cannot be made.
+  Sha256Digest server;
+  return ParseSha256(setupSha256Text, &server) && server == local;
+}
+
 void CMainWnd::StartSetupDownload() {
   setupFileName = SanitizeSetupFileName(setupFileName);
-  setupFilePath = GetTempFolder() + setupFileName;
+  // Without a temporary folder the file would land in the current folder.
+  const std::wstring tempFolder = GetTempFolder();
+  if (tempFolder.empty()) {
+    const DWORD lastError = GetLastError();
+    stage = StageIdle;
+    ShowFailure(GetUiText(L"TEXT_DOWNLOAD_FAILED"),
+                FormatText(L"err - StartSetupDownload() temporary folder unknown, GetLastError()=%u", lastError));
+    return;
+  }
+  setupFilePath = tempFolder + setupFileName;
 
   if (FileExists(setupFilePath)) {
-    uint32_t crc = 0;
-    if (GetFileCrc32(setupFilePath.c_str(), &crc) && crc != 0 && crc == setupCrc) {
-      LaunchSetup();  // an earlier run left the right file
-      return;
+    UniqueFile pinned = PinSetupFile(setupFilePath);
+    std::wstring localSha256;
+    if (pinned) {
+      const uint32_t crc = GetOpenFileCrc32(pinned.Get());
+      if (crc != 0 && crc == setupCrc && MatchesServerSha256(pinned.Get(), &localSha256)) {
+        LaunchSetup(std::move(pinned));  // an earlier run left the right file
+        return;
+      }
     }
-    DeleteFileW(setupFilePath.c_str());
+    pinned.Reset();
+    // Only a plain file goes: a link placed there stays, and so does its target.
+    DeleteFileNoFollow(setupFilePath, false);
     Sleep(100);
     if (FileExists(setupFilePath)) {
-      // Still there (held open by another process): download under a new name.
+      // Still there (held open by another process, or a link): download under a new name.
       const uint32_t now = static_cast<uint32_t>(_time64(nullptr));
-      setupFilePath = GetTempFolder() + FormatText(L"TARNWICK-SETUP-%08x-%08x.EXE", setupCrc, now);
+      setupFilePath = tempFolder + FormatText(L"TARNWICK-SETUP-%08x-%08x.EXE", setupCrc, now);
     }
   }
 
@@ -84,23 +115,34 @@ void CMainWnd::OnSetupDownloadComplete(int result) {
     return;
   }
 
-  uint32_t crc = 0;
-  if (!GetFileCrc32(setupFilePath.c_str(), &crc)) {
+  UniqueFile pinned = PinSetupFile(setupFilePath);
+  if (!pinned) {
     SendDebugLog(L"updater - CRC 체크 실패");
     ShowFailure(failedText + L"(GetCRC)", L"err - cannot get the setup file crc");
     stage = StageFailed;
     return;
   }
-  if (setupCrc == kCrcSkipsComparison || setupCrc == crc) {
-    LaunchSetup();
+  // Low 32 bits of the size, for the logs.
+  const int32_t size = static_cast<int32_t>(GetFileSize(pinned.Get(), nullptr));
+  const uint32_t crc = GetOpenFileCrc32(pinned.Get());
+  if (setupCrc != kCrcSkipsComparison && setupCrc != crc) {
+    SendDebugLog(L"updater - CRC가 다르다..");
+    // The file stays on disk; the next run deletes it before downloading again.
+    ShowFailure(failedText + L"(DiffCRC)",
+                FormatText(L"err - diff crc of the setup file - crc_svr:0x%x, crc_local:0x%x, size_local:%d ",
+                           setupCrc, crc, size));
+    stage = StageFailed;
     return;
   }
-  SendDebugLog(L"updater - CRC가 다르다..");
-  // The file stays on disk; the next run deletes it before downloading again.
-  ShowFailure(failedText + L"(DiffCRC)",
-              FormatText(L"err - diff crc of the setup file - crc_svr:0x%x, crc_local:0x%x, size_local:%d ",
-                         setupCrc, crc, GetSetupFileSize(setupFilePath)));
-  stage = StageFailed;
+  std::wstring localSha256;
+  if (!MatchesServerSha256(pinned.Get(), &localSha256)) {
+    ShowFailure(failedText + L"(DiffSHA)",
+                FormatText(L"err - diff sha256 of the setup file - sha_svr:%s, sha_local:%s, size_local:%d ",
+                           setupSha256Text.c_str(), localSha256.c_str(), size));
+    stage = StageFailed;
+    return;
+  }
+  LaunchSetup(std::move(pinned));
 }
 
 }  // namespace tw

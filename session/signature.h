@@ -5,16 +5,22 @@
 #include <wincrypt.h>
 
 #include <string>
+#include <vector>
 
 namespace tw {
 
+// The subject of the certificate that signed a file.
+struct Signer {
+  std::wstring subject;                   // X.500 string; empty when it cannot be read
+  std::vector<std::wstring> commonNames;  // the value of every CN attribute, in order
+};
+
 // True when WinVerifyTrust (generic verify v2, no UI, no revocation check)
-// accepts the file; *signerName then holds the signing certificate's subject
-// as an X.500 string (empty when it cannot be read).
-bool VerifyExeSignature(const std::wstring& path, std::wstring* signerName);
-// The same on a file that the caller holds open (`file` may be null): the
-// verification reads through that handle.
-bool VerifyExeSignature(const std::wstring& path, HANDLE file, std::wstring* signerName);
+// accepts the file that the caller holds open as `file` (the verification
+// reads through that handle; `path` names it); *signer then holds the signing
+// certificate's subject (empty fields when it cannot be read). False also when
+// WinTrust or Crypt32 cannot be loaded.
+bool VerifyExeSignature(const std::wstring& path, HANDLE file, Signer* signer);
 
 // The certificate's subject as an X.500 string in a LocalAlloc buffer that the
 // caller frees with LocalFree; null when it cannot be read.

@@ -23,6 +23,22 @@ namespace {
 constexpr wchar_t kVersionFileName[] = L"tarnwick.versioninfo.ini";
 constexpr wchar_t kEdition[] = L"PRO";
 
+// Whether `text` starts with the lower-case ASCII `prefix`, in either case.
+bool StartsWithAsciiNoCase(const std::wstring& text, const wchar_t* prefix) {
+  for (size_t i = 0; prefix[i] != L'\0'; ++i) {
+    if (i >= text.size()) return false;
+    const wchar_t c = text[i] >= L'A' && text[i] <= L'Z' ? text[i] + (L'a' - L'A') : text[i];
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+// Mirrors are fetched over HTTP or HTTPS only; WinINet would take another
+// scheme's host and port and speak HTTP to them all the same.
+bool IsWebUrl(const std::wstring& url) {
+  return StartsWithAsciiNoCase(url, L"http://") || StartsWithAsciiNoCase(url, L"https://");
+}
+
 }  // namespace
 
 std::wstring VersionInfoUrl() {
@@ -34,12 +50,22 @@ void CMainWnd::StartCheckVersion() {
   const std::wstring agent = GetUserAgent();
   const XHttpOptions options = MakeSessionTransferOptions(Hwnd());
 
-  versionFilePath = GetTempFolder() + kVersionFileName;
+  // Without a temporary folder both files would land in the current folder.
+  const std::wstring tempFolder = GetTempFolder();
+  if (tempFolder.empty()) {
+    const DWORD lastError = GetLastError();
+    stage = StageIdle;
+    ShowFailure(GetUiText(L"TEXT_VERSION_CHECK_FAILED"),
+                FormatText(L"err - StartCheckVersion() temporary folder unknown, GetLastError()=%u", lastError));
+    ShowWindow(homepageLink.Hwnd(), SW_SHOW);
+    return;
+  }
+  versionFilePath = tempFolder + kVersionFileName;
   bool started = XHttp_GetAsync(url, versionFilePath, Hwnd(), agent.c_str(), &options, nullptr);
   DWORD lastError = started ? ERROR_SUCCESS : GetLastError();
   if (!started && lastError == ERROR_SHARING_VIOLATION) {
     // Another process holds the usual file open: use a name of our own.
-    versionFilePath = GetTempFolder() + L"tarnwick.versioninfo." + MakeUniqueToken() + L".ini";
+    versionFilePath = tempFolder + L"tarnwick.versioninfo." + MakeUniqueToken() + L".ini";
     started = XHttp_GetAsync(url, versionFilePath, Hwnd(), agent.c_str(), &options, nullptr);
     if (!started) lastError = GetLastError();
   }
@@ -116,12 +142,13 @@ void CMainWnd::OnVersionCheckComplete(int result) {
   info.sleepInterval = sleepInterval;
   info.fileName = setupFileName;
   ReadDownloadInfo(document, kEdition, &info);
-  for (int slot = 0; slot < 5; ++slot) setupUrls[slot] = info.urls[slot];
+  for (int slot = 0; slot < 5; ++slot) setupUrls[slot] = IsWebUrl(info.urls[slot]) ? info.urls[slot] : L"";
   sleepInterval = info.sleepInterval;
   setupFileName = info.fileName;
   // wcstoul rules: white space, optional 0x, stops at the first non-digit;
   // no digits give 0, more than 32 bits give 0xFFFFFFFF (compare skipped).
   setupCrc = static_cast<uint32_t>(wcstoul(info.crc32Text.c_str(), nullptr, 16));
+  setupSha256Text = info.sha256Text;
 
   StartSetupDownload();
 }

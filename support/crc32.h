@@ -15,5 +15,7 @@ uint32_t Crc32Update(uint32_t crc, const void* data, size_t length);
 // when the file cannot be opened (then *crc is 0); a read error part way
 // through ends the loop and yields the CRC of the bytes read so far.
 bool GetFileCrc32(const wchar_t* path, uint32_t* crc);
+// The same through a file the caller holds open (GENERIC_READ), from its start.
+uint32_t GetOpenFileCrc32(void* file);
 
 }  // namespace tw

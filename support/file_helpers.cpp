@@ -46,11 +46,21 @@ bool FileExists(const std::wstring& path) {
 }
 
 std::wstring GetTempFolder() {
-  wchar_t buffer[MAX_PATH];  // 260 characters
-  const DWORD length = GetTempPathW(MAX_PATH, buffer);
-  // 0 is a failure; a value of MAX_PATH or more is the size the path would need.
-  if (length == 0 || length >= MAX_PATH) return std::wstring();
-  return std::wstring(buffer, length);
+  // 260 characters first; when the path needs more (a long TMP), the system
+  // says how many, itself bounding them at 32,767. The variable may change
+  // between the calls, hence a few rounds.
+  std::wstring buffer(kClassicPathLimit, L'\0');
+  for (int round = 0; round < 3; ++round) {
+    const DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), &buffer[0]);
+    if (length == 0) return std::wstring();  // last error from GetTempPathW
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      return buffer;
+    }
+    buffer.assign(length, L'\0');  // the size needed, terminator included
+  }
+  SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  return std::wstring();
 }
 
 std::wstring MakeUniqueToken() {

@@ -1,6 +1,5 @@
 #include "ui/hyperlink_static.h"
 
-#include <commctrl.h>
 #include <shellapi.h>
 
 namespace tw {
@@ -175,7 +174,7 @@ void XHyperLinkStatic::OnMouseMove() {
   track.dwFlags = TME_HOVER | TME_LEAVE;
   track.hwndTrack = window;
   track.dwHoverTime = 1;  // ms
-  hovering_ = _TrackMouseEvent(&track);
+  hovering_ = TrackMouseEvent(&track);
 }
 
 }  // namespace tw

@@ -5,6 +5,7 @@ time with osslsigncode, that records the command line it was started with.
 tw_wintool.exe records the debug traces and looks at the window.
 Paths are Linux paths unless their name says "win"."""
 import glob
+import hashlib
 import os
 import shutil
 import subprocess
@@ -20,7 +21,12 @@ WINE = "/usr/lib/wine/wine64"
 PROTOCOL = 20200204
 USER_AGENT = "TarnwickOnlineSetup(Protocol:20200204,Built:2020/03/11)"
 SIGNERS = {"good": "/C=DE/O=Orlenhaus/CN=Orlenhaus", "longer": "/C=DE/O=Orlenhaus/CN=Orlenhaus Software Ltd",
-           "lower": "/C=DE/O=Orlenhaus/CN=orlenhaus", "other": "/C=DE/O=Someone Else/CN=Someone Else"}
+           "lower": "/C=DE/O=Orlenhaus/CN=orlenhaus", "other": "/C=DE/O=Someone Else/CN=Someone Else",
+           # the maker's text inside values that any CA signs for its own customer, and a real
+           # common name of the maker in a multi-valued RDN
+           "o-spoof": "/C=DE/O=CN=Orlenhaus Ltd/CN=Mallory", "cn-spoof": "/C=DE/O=Mallory/CN=Mallory CN=Orlenhaus",
+           "multi": "/C=DE/O=Orlenhaus+CN=Orlenhaus"}
+PLANTED_DLLS = ("wininet.dll", "wintrust.dll", "crypt32.dll", "comctl32.dll")
 
 
 def read(path):
@@ -30,6 +36,39 @@ def read(path):
 
 def crc32_of(path):
     return zlib.crc32(read(path)) & 0xFFFFFFFF
+
+
+def sha256_of(path):
+    return hashlib.sha256(read(path)).hexdigest()
+
+
+def forge_crc(data, crc):
+    """A signed PE file made to have the CRC-32 crc, its signature still valid: what anyone serving a mirror
+    can do. Eight bytes are added to the certificate table (the file's end), which the signature does not cover;
+    the last four are chosen for the CRC."""
+    data = bytearray(data)
+    header = int.from_bytes(data[0x3C:0x40], "little")
+    directory = header + 24 + (96 if data[header + 24] == 0x0B and data[header + 25] == 0x01 else 112) + 4 * 8
+    size = int.from_bytes(data[directory + 4:directory + 8], "little")
+    data[directory + 4:directory + 8] = (size + 8).to_bytes(4, "little")
+    data += bytes(4)
+    table = [0] * 256
+    for i in range(256):
+        c = i
+        for _ in range(8):
+            c = (c >> 1) ^ 0xEDB88320 if c & 1 else c >> 1
+        table[i] = c
+    top = {table[i] >> 24: i for i in range(256)}
+    state, indexes = crc ^ 0xFFFFFFFF, []
+    for _ in range(4):  # run the register backwards from the wanted final state
+        i = top[state >> 24]
+        indexes.append(i)
+        state = ((state ^ table[i]) << 8) & 0xFFFFFFFF
+    register = zlib.crc32(data) ^ 0xFFFFFFFF
+    for i in reversed(indexes):  # choose the byte that lands on each index going forwards
+        data.append((register ^ i) & 0xFF)
+        register = (register >> 8) ^ table[i]
+    return bytes(data)
 
 
 def win_path(path):
@@ -57,7 +96,8 @@ def pe_machine(path):
 class RunResult:
     def __init__(self, exit_code, launches, reports, traces, elapsed):
         self.exit_code, self.elapsed = exit_code, elapsed  # elapsed in seconds
-        self.launches = launches  # the argument texts the setup program was started with
+        self.programs = [program for program, _ in launches]  # the program paths the setup was started by
+        self.launches = [args for _, args in launches]  # the argument texts the setup program was started with
         self.reports = reports    # dicts of the error reports' query values
         self.traces = traces      # dicts: dwData, cbData, text
         self.logs = [r.get("log", "") for r in reports]
@@ -93,6 +133,8 @@ class Rig:
         # The prefix outlives every run: no Windows version or DPI of an earlier one stays.
         self.set_windows_version(None, check=False)
         self.set_dpi(96)
+        # A program that crashes ends at once instead of waiting behind Wine's crash dialog.
+        self.reg(r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", ("REG_DWORD", "0"))
 
     def _make_setups(self):
         """Setups signed by each signer, unsigned, and tampered after signing."""
@@ -204,29 +246,57 @@ class Rig:
         with open(path, "wb") as f:
             f.write(raw if raw is not None else text.encode("utf-8"))
 
-    def version_text(self, setup="good", version=PROTOCOL, crc=None, urls=None, filename=None, sleep_interval=None):
+    def version_text(self, setup="good", version=PROTOCOL, crc=None, urls=None, filename=None, sleep_interval=None,
+                     sha256=None):
         crc = crc32_of(self.setups[setup]) if crc is None else crc
         lines = ["[VERSION]", "ONLINE_SETUP_VERSION = %s" % version, "", "[DOWNLOAD.PRO]"]
         lines += ["FILENAME = %s" % filename] if filename is not None else []
         lines.append("CRC32 = %s" % (crc if isinstance(crc, str) else "%08X" % crc))
+        lines += ["SHA256 = %s" % sha256] if sha256 is not None else []
         for i, url in enumerate([self.mirror_url(0, setup)] if urls is None else urls):
             lines.append("URL%d = %s" % (i + 1, url))
         lines += ["sleepInterval = %s" % sleep_interval] if sleep_interval is not None else []
         return "\n".join(lines) + "\n"
 
+    def plant_dlls(self, exe):
+        """A copy of exe in a folder of its own beside DLLs of ours named as system DLLs; the copy and the log
+        that those DLLs write when they are loaded."""
+        machine = pe_machine(exe)
+        dll = os.path.join(self.work, "planted-%s.dll" % machine)
+        if not os.path.exists(dll):
+            subprocess.run(["%s-w64-mingw32-gcc-win32" % {"i386": "i686"}.get(machine, machine), "-shared", "-s", "-O1",
+                            "-static-libgcc", "-o", dll, os.path.join(os.path.dirname(__file__), "planted_dll.c")],
+                           check=True)
+        folder = os.path.join(self.work, "planted-" + machine)
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        for name in PLANTED_DLLS:
+            shutil.copyfile(dll, os.path.join(folder, name))
+        shutil.copyfile(exe, os.path.join(folder, os.path.basename(exe)))
+        return os.path.join(folder, os.path.basename(exe)), os.path.join(folder, "loaded.log")
+
     # ---- one run ----------------------------------------------------------
-    def run(self, args=(), timeout=90, close_when=None, receiver=True, lang=None):
-        """Runs the online setup once. close_when(rig) -> True closes its window."""
+    def run(self, args=(), timeout=90, close_when=None, receiver=True, lang=None, exe=None, env=None, win_env=None):
+        """Runs the online setup (or exe) once. close_when(rig) -> True closes its window. env: more Unix
+        environment for Wine; win_env: Windows variables (TMP...) that a Windows parent, cmd, sets for the
+        program, in the empty folder self.cwd."""
         for path in (self.launch_log, self.trace_log):
             os.path.exists(path) and os.remove(path)
         for server in self.servers:
             server.requests.clear()
-        env = dict(self.env, TW_E2E_LAUNCH_LOG=win_path(self.launch_log))
+        env = dict(self.env, TW_E2E_LAUNCH_LOG=win_path(self.launch_log), **(env or {}))
         env.update(dict(LANG=lang, LC_ALL=lang) if lang else {})
         xrecv = self.wine(os.path.join(self.bindir, "tw_wintool.exe"), "receive", win_path(self.trace_log)) if receiver else None
         if xrecv and not wait_for(lambda: os.path.exists(self.trace_log) and b"ready" in read(self.trace_log), 20):
             raise RuntimeError("the debug receiver did not start")
-        proc = self.wine(self.exe, *args, env=env)
+        command, cwd = (exe or self.exe,) + tuple(args), None
+        if win_env:
+            cwd = self.cwd = os.path.join(self.work, "cwd")
+            shutil.rmtree(cwd, ignore_errors=True)
+            os.makedirs(cwd)
+            command = ("cmd", "/c", "".join("set %s=%s&& " % item for item in win_env.items())
+                       + " ".join((win_path(command[0]),) + command[1:]))
+        proc = self.wine(*command, env=env, cwd=cwd)
         started, closed = time.time(), False
         try:
             while proc.poll() is None:
@@ -247,7 +317,7 @@ class Rig:
         launches = []
         if wait_for(lambda: os.path.exists(self.launch_log), 3 if proc.returncode == 0 else 1):
             time.sleep(0.2)
-            launches = [strip_program(line) for line in read(self.launch_log).decode("utf-8").splitlines() if line]
+            launches = [split_program(line) for line in read(self.launch_log).decode("utf-8").splitlines() if line]
         traces = []
         for line in read(self.trace_log).decode("utf-8").splitlines() if receiver else []:
             parts = line.split("\t", 2)
@@ -262,10 +332,11 @@ class Rig:
         return RunResult(proc.returncode, launches, reports, traces, elapsed)
 
 
-def strip_program(command_line):
-    """The arguments of a command line: everything after the program path."""
-    if command_line.startswith('"'):
-        rest = command_line[command_line.find('"', 1) + 1:]
-    else:
-        rest = command_line[command_line.find(" "):] if " " in command_line else ""
-    return rest[1:] if rest.startswith(" ") else rest
+def split_program(command_line):
+    """A command line's program path and its arguments: everything after the path."""
+    if not command_line.startswith('"'):
+        program, _, rest = command_line.partition(" ")
+        return program, rest
+    end = command_line.find('"', 1)
+    rest = command_line[end + 1:]
+    return command_line[1:end], rest[1:] if rest.startswith(" ") else rest

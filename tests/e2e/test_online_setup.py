@@ -4,7 +4,8 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e_rig import PROTOCOL, USER_AGENT, Rig, crc32_of, read  # noqa: E402
+from e2e_rig import (PLANTED_DLLS, PROTOCOL, USER_AGENT, Rig, crc32_of, forge_crc, pe_machine, read,  # noqa: E402
+                     sha256_of, win_path)
 
 ENGLISH_TITLE = "Tarnwick Online Setup"
 RIG = None
@@ -110,12 +111,43 @@ class SuccessfulRuns(Scenario):
         self.assertIn("ONLINE-SETUP, StartSetupDownload() - %s, %s, , , " % urls, [t["text"] for t in result.traces])
 
     def test_crc_all_ones_skips_the_comparison_and_the_signer_may_go_on(self):
-        for setup, crc in (("good", "FFFFFFFF"), ("longer", None)):
+        for setup, crc in (("good", "FFFFFFFF"), ("longer", None), ("multi", None)):
             with self.subTest(setup=setup):
                 RIG.clean_temp()
                 RIG.publish_version(RIG.version_text(setup=setup, crc=crc))
                 result = RIG.run(["/S"], receiver=False)
                 self.assertEqual((result.exit_code, result.launches), (0, ["/S  "]))
+
+    def test_dlls_planted_beside_the_program_are_never_loaded(self):
+        # Wine prefers its own DLLs unless asked for native ones first, as Windows takes a file beside the program.
+        overrides = "mscoree,mshtml=;" + ",".join(n[:-4] for n in PLANTED_DLLS) + "=n,b"
+        for exe in (RIG.exe, os.path.join(RIG.bindir, "TarnwickOnlineSetup.exe")):  # the i686 release, x86_64
+            with self.subTest(machine=pe_machine(exe)):
+                RIG.clean_temp()
+                copy, loaded = RIG.plant_dlls(exe)
+                result = RIG.run(exe=copy, receiver=False, timeout=40, env=dict(WINEDLLOVERRIDES=overrides,
+                                                                                TW_E2E_PLANT_LOG=win_path(loaded)))
+                self.assertFalse(os.path.exists(loaded) and read(loaded).decode("utf-16-le"))
+                self.assertEqual((result.exit_code, result.launches), (0, ["/onlineSetup"]))
+
+    def test_only_http_and_https_mirror_urls_are_used(self):
+        urls = [RIG.mirror_url(0, "good").replace("http:", "ftp:"), RIG.mirror_url(1, "good").replace("http:", "file:"),
+                RIG.mirror_url(2, "good")[5:], RIG.mirror_url(3, "good").replace("http:", "HTTP:")]
+        RIG.publish_version(RIG.version_text(urls=urls))
+        result = RIG.run()
+        self.assertEqual((result.exit_code, result.launches), (0, ["/onlineSetup"]))
+        self.assertEqual([len(m.requests) for m in RIG.mirrors], [0, 0, 0, 1, 0])  # WinINet speaks HTTP to any scheme
+        self.assertIn("ONLINE-SETUP, StartSetupDownload() - , , , %s, " % urls[3], [t["text"] for t in result.traces])
+
+    def test_setup_is_started_by_the_path_of_the_file_that_was_verified(self):
+        link = os.path.join(os.path.dirname(RIG.temp_folder()), "TempLink")  # a temporary folder reached by a link
+        os.path.lexists(link) and os.remove(link)
+        os.symlink(RIG.temp_folder(), link)
+        try:
+            result = RIG.run(receiver=False, win_env=dict(TMP=RIG.temp_win()[:-1] + "Link"))
+        finally:
+            os.remove(link)
+        self.assertEqual((result.exit_code, result.programs), (0, [RIG.temp_win() + "TARNWICK-SETUP.EXE"]))
 
     def test_window_shows_during_a_throttled_download(self):
         RIG.publish_version(RIG.version_text(urls=[RIG.mirror_url(0, "good", rate=250000)]))
@@ -167,6 +199,12 @@ class VersionCheckFailures(Scenario):
         self.assertEqual((result.exit_code, len(RIG.version_server.requests)), (1, 0))
         self.assertEqual(result.logs, ["err - StartCheckVersion()/XHttp_GetAsync failed, GetLastError()=5, "
                                        "filePathName=%starnwick.versioninfo.ini" % RIG.temp_win()])
+
+    def test_unknown_temporary_folder_is_never_the_current_one(self):
+        state, result = self.watch_failure_window(win_env=dict(TMP="C:\\" + "t" * 300))  # Wine cannot name it
+        self.assertEqual((result.exit_code, state.get("link"), len(RIG.version_server.requests)), (1, "1", 0))
+        self.assertEqual(result.logs, ["err - StartCheckVersion() temporary folder unknown, GetLastError()=206"])
+        self.assertEqual(os.listdir(RIG.cwd), [])
 
     def test_failure_shows_the_link_in_the_users_language_and_exits_1_when_closed(self):
         RIG.publish_version(RIG.version_text(version=PROTOCOL + 1))
@@ -220,12 +258,51 @@ class DownloadFailures(Scenario):
             "err - StartSetupDownload()/XHttpMulti_GetAsync failed, GetLastError()=5, filePathName=%sTARNWICK-SETUP.EXE"
             % RIG.temp_win()]))
 
-    def test_file_name_leaving_the_temp_folder_is_not_used(self):
-        RIG.publish_version(RIG.version_text(filename="..\\..\\escaped.exe"))
-        result = RIG.run(["/S"], receiver=False)
-        self.assertEqual(result.exit_code, 0)
-        self.assertTrue(os.path.exists(self.temp_file("TARNWICK-SETUP.EXE")))
+    def test_file_name_leaving_the_temp_folder_or_naming_a_device_is_not_used(self):
+        for name in ("..\\..\\escaped.exe", "sub\\setup.exe", "Nul .exe"):
+            with self.subTest(name=name):
+                RIG.clean_temp()
+                RIG.publish_version(RIG.version_text(filename=name))
+                result = RIG.run(["/S"], receiver=False)
+                self.assertEqual((result.exit_code, result.launches), (0, ["/S  "]))
+                self.assertEqual(crc32_of(self.temp_file("TARNWICK-SETUP.EXE")), crc32_of(RIG.setups["good"]))
         self.assertFalse(os.path.exists(os.path.join(RIG.temp_folder(), "..", "..", "escaped.exe")))
+
+    def test_sha256_when_offered_must_match_also_for_a_file_left_in_temp(self):
+        good = sha256_of(RIG.setups["good"])
+        # Another setup signed by the maker (an older one), padded to the CRC-32 of the current one.
+        same_crc = forge_crc(read(RIG.setups["longer"]), crc32_of(RIG.setups["good"]))
+        with open(os.path.join(RIG.mirror_docroot, "same-crc.exe"), "wb") as f:
+            f.write(same_crc)
+        diff = "err - diff sha256 of the setup file - sha_svr:%s, sha_local:%s, size_local:%d "
+        cases = [  # SHA256 value, setup served, file left in temp; exit code, error log
+            (good.upper(), "good", None, 0, None), (good, "good", same_crc, 0, None),  # not reused: downloaded again
+            (good, "same-crc", None, 1, diff % (good, sha256_of(RIG.mirror_docroot + "/same-crc.exe"), len(same_crc))),
+            ("abc", "good", None, 1, diff % ("abc", good, os.path.getsize(RIG.setups["good"])))]
+        for sha, setup, left, exit_code, log in cases:
+            with self.subTest(sha=sha[:8], setup=setup, left=left is not None):
+                RIG.clean_temp()
+                if left:
+                    with open(self.temp_file("TARNWICK-SETUP.EXE"), "wb") as f:
+                        f.write(left)
+                RIG.publish_version(RIG.version_text(urls=[RIG.mirror_url(0, setup)], sha256=sha))
+                result = RIG.run(["/S"], receiver=False)
+                self.assertEqual((result.exit_code, result.launches, result.logs),
+                                 (exit_code, ["/S  "] if exit_code == 0 else [], [log] if log else []))
+                self.assertEqual(len(RIG.mirrors[0].requests), 1)
+
+    def test_links_in_the_temp_folder_are_never_followed(self):
+        victim = os.path.join(RIG.work, "victim.dll")  # a file the user could not write
+        for name, make_link, exit_code in (("tarnwick.versioninfo.ini", os.symlink, 1),
+                                           ("tarnwick.versioninfo.ini", os.link, 1), ("TARNWICK-SETUP.EXE", os.symlink, 0)):
+            with self.subTest(name=name, link=make_link.__name__):
+                RIG.clean_temp()
+                with open(victim, "wb") as f:
+                    f.write(b"system file")
+                make_link(victim, self.temp_file(name))
+                result = RIG.run(["/S"], receiver=False)
+                self.assertEqual((result.exit_code, read(victim)), (exit_code, b"system file"))
+                self.assertEqual(result.launches, ["/S  "] if exit_code == 0 else [])
 
 
 class SignatureFailures(Scenario):
@@ -233,7 +310,9 @@ class SignatureFailures(Scenario):
         for setup, log in (("unsigned", "err - VerifyExeSignature() failed"),
                            ("tampered", "err - VerifyExeSignature() failed"),
                            ("other", "err - VerifyExeSignature() signer mismatch, subject:"),
-                           ("lower", "err - VerifyExeSignature() signer mismatch, subject:")):
+                           ("lower", "err - VerifyExeSignature() signer mismatch, subject:"),
+                           ("o-spoof", "err - VerifyExeSignature() signer mismatch, subject:"),
+                           ("cn-spoof", "err - VerifyExeSignature() signer mismatch, subject:")):
             with self.subTest(setup=setup):
                 RIG.clean_temp()
                 RIG.publish_version(RIG.version_text(setup=setup))

@@ -111,14 +111,17 @@ TEST_F(MainWndTest, PaintsTheStatusAsACentredBlockInsideTheMarginsOnWhite) {
   }
 }
 
-TEST(SetupFileName, NamesThatWouldLeaveTheTemporaryFolderGiveTheDefault) {
-  for (const wchar_t* name : {L"TARNWICK-SETUP.EXE", L"sub\\setup.exe", L"a..b.exe", L"...exe"}) {
+TEST(SetupFileName, OnlyPlainNamesInTheTemporaryFolderAreKept) {
+  for (const wchar_t* name : {L"TARNWICK-SETUP.EXE", L"a..b.exe", L"...exe", L"console.exe", L"COM10.exe", L"LPT0.exe",
+                              L"nul-setup.exe", L"conx"}) {
     EXPECT_EQ(tw::SanitizeSetupFileName(name), name);
   }
-  for (const wchar_t* name : {L"", L"..", L"..\\x.exe", L"sub\\..\\..\\x.exe", L"../x.exe", L"sub\\.. \\x.exe",
-                              L"\\x.exe", L"/x.exe", L"C:\\x.exe", L"c:x.exe", L"x.exe:stream"}) {
-    EXPECT_EQ(tw::SanitizeSetupFileName(name), L"TARNWICK-SETUP.EXE") << name;
-  }
+  const std::wstring defaulted[] = {
+      L"", L"..", L". .", L"...", L"..\\x.exe", L"../x.exe", L"sub\\setup.exe", L"sub/setup.exe", L"\\x.exe",
+      L"C:\\x.exe", L"c:x.exe", L"x.exe:stream", std::wstring(L"x.exe\0.dll", 10),  // the NUL would cut it short
+      L"CON", L"con.exe", L"Nul.txt.exe", L"aux", L"PRN.", L"Com1 .exe", L"COM9", L"lpt1.exe", L"COM\u00B9.exe",
+      L"CONIN$", L"conout$.exe"};
+  for (const std::wstring& name : defaulted) EXPECT_EQ(tw::SanitizeSetupFileName(name), L"TARNWICK-SETUP.EXE") << name;
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// CRC-32 of memory and files, and which paths count as existing files.
+// CRC-32 and SHA-256 of memory and files, which paths count as existing files,
+// and files replaced without following a link.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -6,6 +7,7 @@
 #include "harness/test_util.h"
 #include "support/crc32.h"
 #include "support/file_helpers.h"
+#include "support/sha256.h"
 #include "support/unique_handle.h"
 
 namespace {
@@ -52,6 +54,52 @@ TEST(FileExists, OnlyFilesAndPathsThatMayBeFiles) {
       {L"bad*name?", false},
   };
   for (const auto& c : cases) EXPECT_EQ(tw::FileExists(folder + c.first), c.second) << c.first;
+}
+
+TEST(Sha256, KnownDigestOfAFileAndItsHexForms) {
+  const std::wstring path = twtest::MakeScratchFolder(L"sha") + L"abc";
+  ASSERT_TRUE(twtest::WriteWholeFile(path, "abc"));
+  tw::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  tw::Sha256Digest digest, parsed;
+  ASSERT_TRUE(tw::GetOpenFileSha256(file.Get(), &digest));
+  const std::wstring known = L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+  EXPECT_EQ(tw::FormatSha256(digest), known);
+  std::wstring upper = known;
+  for (wchar_t& c : upper) c = towupper(c);
+  ASSERT_TRUE(tw::ParseSha256(upper, &parsed));
+  EXPECT_TRUE(parsed == digest);
+  for (const std::wstring& bad : {known.substr(1), known + L"0", L"g" + known.substr(1), L" " + known.substr(1), std::wstring()}) {
+    EXPECT_FALSE(tw::ParseSha256(bad, &parsed)) << bad;
+  }
+}
+
+TEST(CreateFileNoFollow, ReplacesPlainFilesOnlyAndNeverWritesThroughALink) {
+  const std::wstring folder = twtest::MakeScratchFolder(L"nofollow");
+  ASSERT_TRUE(twtest::WriteWholeFile(folder + L"victim", "system file"));
+  struct Case {
+    const wchar_t* name;
+    DWORD expectedError;  // 0: created, empty
+  } cases[] = {{L"new", 0}, {L"plain", 0}, {L"readonly", 0}, {L"folder", ERROR_ACCESS_DENIED},
+               {L"hardlink", ERROR_ACCESS_DENIED}, {L"held", ERROR_SHARING_VIOLATION}};
+  ASSERT_TRUE(twtest::WriteWholeFile(folder + L"plain", "old"));
+  ASSERT_TRUE(twtest::WriteWholeFile(folder + L"readonly", "old"));
+  ASSERT_TRUE(SetFileAttributesW((folder + L"readonly").c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(CreateDirectoryW((folder + L"folder").c_str(), nullptr));
+  ASSERT_TRUE(CreateHardLinkW((folder + L"hardlink").c_str(), (folder + L"victim").c_str(), nullptr));
+  ASSERT_TRUE(twtest::WriteWholeFile(folder + L"held", "old"));
+  tw::UniqueFile held(CreateFileW((folder + L"held").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  for (const Case& c : cases) {
+    const std::wstring path = folder + c.name;
+    SetLastError(0xDEADBEEF);
+    tw::UniqueFile file(tw::CreateFileNoFollow(path, GENERIC_WRITE, FILE_SHARE_READ));
+    EXPECT_EQ(file ? 0 : GetLastError(), c.expectedError) << c.name;
+    if (c.expectedError == 0) {
+      EXPECT_EQ(GetFileSize(file.Get(), nullptr), 0u) << c.name;
+    }
+  }
+  std::string victim;
+  EXPECT_TRUE(twtest::ReadWholeFile(folder + L"victim", &victim));
+  EXPECT_EQ(victim, "system file");
 }
 
 }  // namespace
