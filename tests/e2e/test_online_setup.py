@@ -387,6 +387,8 @@ class SetupLog(Scenario):
                     result = RIG.run_holding(RIG.temp_win() + LOG, ["/S"], receiver=False)
                 self.assertEqual((result.exit_code, result.launches, result.logs), expected)
                 self.assertEqual(read(self.temp_file(LOG)), b"an old line\r\n")
+                self.assertEqual(sorted(n for n in os.listdir(RIG.temp_folder()) if "tarnwick" in n.lower()),
+                                 ["TARNWICK-SETUP.EXE", LOG, "tarnwick.versioninfo.ini"])  # no log by another name
 
     def test_the_oldest_runs_are_dropped_to_stay_below_256_kib(self):
         line = "2020-01-01 00:00:00.000 [pid 7] %s\r\n"
