@@ -138,7 +138,7 @@ std::wstring MaskUrlCredentials(const std::wstring& text) {
     const size_t authority = scheme + 3;
     const size_t authorityEnd = text.find_first_of(L"/\\?# ,;\"'<>", authority);
     const size_t at = text.rfind(L'@', authorityEnd == std::wstring::npos ? text.size() : authorityEnd - 1);
-    if (at == std::wstring::npos || at < authority) continue;
+    if (at == std::wstring::npos || at <= authority) continue;  // no user name to hide
     const size_t colon = text.find(L':', authority);
     masked.append(text, copied, authority - copied);
     masked += colon < at ? L"***:***" : L"***";
