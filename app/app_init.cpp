@@ -7,6 +7,10 @@
 #include "app/app_main.h"
 #include "app/app_state.h"
 #include "app/command_line.h"
+#include "diag/build_stamp.h"
+#include "diag/os_info.h"
+#include "diag/setup_log.h"
+#include "support/format_text.h"
 #include "support/system_library.h"
 #include "ui/dpi.h"
 
@@ -45,5 +49,14 @@ bool AppInit() {
 }
 
 void AppTerm() { CoUninitialize(); }
+
+void LogRunStart() {
+  std::wstring buildTime;
+  for (const char* c = BuildTimeString(); *c != '\0'; ++c) buildTime.push_back(static_cast<unsigned char>(*c));
+  const AppState& state = GetAppState();
+  BeginSetupLog(FormatText(L"version %d built %s %s, command line: %s, %s (%s), UI language 0x%04x %s", ProtocolNumber,
+                           FormatBuildDate().c_str(), buildTime.c_str(), GetCommandLineW(), GetOsName(GetOsId()),
+                           GetOsVersionNumbers().c_str(), GetUserDefaultUILanguage(), state.languageName.c_str()));
+}
 
 }  // namespace tw

@@ -12,6 +12,9 @@ bool AppInit();
 // cannot be created.
 int AppRun();
 void AppTerm();
+// The run's start line in the local log: version, build, command line,
+// Windows version and UI language.
+void LogRunStart();
 
 // The process hardening done before anything else: DLLs only from System32,
 // termination on heap corruption.

@@ -1,5 +1,7 @@
 #include "diag/os_info.h"
 
+#include "support/format_text.h"
+
 namespace tw {
 namespace {
 
@@ -10,6 +12,7 @@ using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOEXW* info);
 
 // Computed once; 0 until then. User-interface thread only.
 int g_osId = 0;
+DWORD g_osVersion[3] = {};  // major, minor, build; stored with g_osId
 
 // Indexed by OsId 0..17; 18 and anything outside is "Unknown OS".
 const wchar_t* const kOsNames[] = {
@@ -103,9 +106,18 @@ int GetOsId() {
   if (rtlGetVersion(&info) != kStatusSuccess) return g_osId;
   if (info.dwPlatformId != VER_PLATFORM_WIN32_NT) return g_osId;
 
+  g_osVersion[0] = info.dwMajorVersion;
+  g_osVersion[1] = info.dwMinorVersion;
+  g_osVersion[2] = info.dwBuildNumber;
   g_osId = OsIdFromVersion(info.dwMajorVersion, info.dwMinorVersion, info.wServicePackMajor,
                            info.wProductType);
   return g_osId;
+}
+
+std::wstring GetOsVersionNumbers() {
+  GetOsId();
+  if (g_osVersion[0] == 0) return std::wstring();
+  return FormatText(L"%u.%u.%u", g_osVersion[0], g_osVersion[1], g_osVersion[2]);
 }
 
 const wchar_t* GetOsName(int osId) {

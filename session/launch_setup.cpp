@@ -5,6 +5,7 @@
 
 #include "app/app_state.h"
 #include "config/ui_text.h"
+#include "diag/setup_log.h"
 #include "session/main_wnd.h"
 #include "session/signature.h"
 #include "support/file_helpers.h"
@@ -44,7 +45,9 @@ void CMainWnd::LaunchSetup(UniqueFile pinned) {
   // started by the path the system resolves for it, so that what was verified
   // is what runs even when a link in the folder path is turned meanwhile.
   Signer signer;
-  if (!pinned || !VerifyExeSignature(setupFilePath, pinned.Get(), &signer)) {
+  const bool verified = pinned && VerifyExeSignature(setupFilePath, pinned.Get(), &signer);
+  AppendSetupLog(FormatText(L"signature %s, signer: %s", verified ? L"valid" : L"not valid", signer.subject.c_str()));
+  if (!verified) {
     ShowFailure(GetUiText(L"TEXT_DOWNLOAD_FAILED"), L"err - VerifyExeSignature() failed");
     return;
   }
@@ -71,6 +74,7 @@ void CMainWnd::LaunchSetup(UniqueFile pinned) {
   stage = StageLaunched;
   const std::wstring arguments = MakeLaunchArguments(GetAppState());
   // A failed start is neither shown nor reported: the setup is out of our hands.
+  AppendSetupLog(FormatText(L"launch \"%s\" %s", launchPath.c_str(), arguments.c_str()));
   ShellExecuteW(nullptr, L"open", launchPath.c_str(), arguments.c_str(), nullptr, SW_SHOW);
   pinned.Reset();  // only now: the start has returned
   PostMessageW(Hwnd(), WM_CLOSE, 0, 0);

@@ -8,6 +8,7 @@
 #include "diag/build_stamp.h"
 #include "diag/error_report.h"
 #include "diag/os_info.h"
+#include "diag/setup_log.h"
 #include "net/transfer_messages.h"
 #include "support/format_text.h"
 #include "ui/dpi.h"
@@ -103,6 +104,10 @@ bool CMainWnd::ProcessWindowMessage(HWND /*window*/, UINT message, WPARAM wParam
     OnXHttpErrSys(static_cast<DWORD>(lParam));
     return true;
   }
+  // Read for the local log only; it stays unhandled.
+  if (message == WM_XHTTP_MULTI_CHOSEN && stage == StageSetupDownload && lParam >= 0 && lParam < 5) {
+    AppendSetupLog(FormatText(L"mirror %d chosen: %s", static_cast<int>(lParam) + 1, setupUrls[lParam].c_str()));
+  }
   return false;
 }
 
@@ -142,6 +147,7 @@ void CMainWnd::ShowPercent(int percent) {
 
 void CMainWnd::ShowFailure(const std::wstring& text, const std::wstring& log) {
   SetStatusText(text);
+  AppendSetupLog(L"failure: " + log);
   ReportErrorLog(kErrorLogName, FormatText(L"%d", ProtocolNumber), log);
   AppState& state = GetAppState();
   state.exitCode = 1;

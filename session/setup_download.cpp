@@ -9,6 +9,7 @@
 #include "config/ui_text.h"
 #include "diag/build_stamp.h"
 #include "diag/debug_log.h"
+#include "diag/setup_log.h"
 #include "net/xhttp_multi.h"
 #include "session/main_wnd.h"
 #include "session/setup_file_name.h"
@@ -41,6 +42,7 @@ bool CMainWnd::MatchesServerSha256(HANDLE file, std::wstring* localText) const {
   Sha256Digest local;
   if (!GetOpenFileSha256(file, &local)) return false;
   *localText = FormatSha256(local);
+  AppendSetupLog(L"SHA-256 server " + setupSha256Text + L", local " + *localText);
   // A value that is not 64 hexadecimal digits matches nothing: the server
   // asked for a check that cannot be made.
   Sha256Digest server;
@@ -66,6 +68,7 @@ void CMainWnd::StartSetupDownload() {
     if (pinned) {
       const uint32_t crc = GetOpenFileCrc32(pinned.Get());
       if (crc != 0 && crc == setupCrc && MatchesServerSha256(pinned.Get(), &localSha256)) {
+        AppendSetupLog(FormatText(L"reusing %s, CRC-32 0x%08x", setupFilePath.c_str(), crc));
         LaunchSetup(std::move(pinned));  // an earlier run left the right file
         return;
       }
@@ -92,6 +95,11 @@ void CMainWnd::StartSetupDownload() {
   SendDebugLog(L"ONLINE-SETUP, StartSetupDownload() - %s, %s, %s, %s, %s", setupUrls[0].c_str(),
                setupUrls[1].c_str(), setupUrls[2].c_str(), setupUrls[3].c_str(), setupUrls[4].c_str());
 
+  std::wstring mirrors;
+  for (int slot = 0; slot < 5; ++slot) {
+    if (!setupUrls[slot].empty()) mirrors += FormatText(L", %d=%s", slot + 1, setupUrls[slot].c_str());
+  }
+  AppendSetupLog(L"setup download to " + setupFilePath + L" from mirrors" + mirrors);
   if (!XHttpMulti_GetAsync(request, &options, &multiResult)) {
     const DWORD lastError = GetLastError();
     stage = StageIdle;
@@ -125,6 +133,7 @@ void CMainWnd::OnSetupDownloadComplete(int result) {
   // Low 32 bits of the size, for the logs.
   const int32_t size = static_cast<int32_t>(GetFileSize(pinned.Get(), nullptr));
   const uint32_t crc = GetOpenFileCrc32(pinned.Get());
+  AppendSetupLog(FormatText(L"downloaded %d bytes, CRC-32 server 0x%08x, local 0x%08x", size, setupCrc, crc));
   if (setupCrc != kCrcSkipsComparison && setupCrc != crc) {
     SendDebugLog(L"updater - CRC가 다르다..");
     // The file stays on disk; the next run deletes it before downloading again.

@@ -10,6 +10,7 @@
 #include "config/version_info.h"
 #include "diag/build_stamp.h"
 #include "diag/os_info.h"
+#include "diag/setup_log.h"
 #include "net/xhttp.h"
 #include "session/main_wnd.h"
 #include "session/transfer_options.h"
@@ -49,6 +50,7 @@ void CMainWnd::StartCheckVersion() {
   const std::wstring url = VersionInfoUrl();
   const std::wstring agent = GetUserAgent();
   const XHttpOptions options = MakeSessionTransferOptions(Hwnd());
+  AppendSetupLog(L"version check " + url);
 
   // Without a temporary folder both files would land in the current folder.
   const std::wstring tempFolder = GetTempFolder();
@@ -138,6 +140,7 @@ void CMainWnd::OnVersionCheckComplete(int result) {
     return;
   }
 
+  AppendSetupLog(FormatText(L"version check ok, ONLINE_SETUP_VERSION %u", version));
   DownloadInfo info;
   info.sleepInterval = sleepInterval;
   info.fileName = setupFileName;

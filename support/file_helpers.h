@@ -39,6 +39,11 @@ bool IsPlainFileNamed(HANDLE file, const std::wstring& path, DWORD* attributes =
 // the failing call's (ERROR_SHARING_VIOLATION for a file held open).
 HANDLE CreateFileNoFollow(const std::wstring& path, DWORD access, DWORD share);
 
+// Opens the plain file at `path` as it is (or creates it empty when there is
+// none), never through a link at its last component: for files that are
+// appended to. A link or folder there fails with ERROR_ACCESS_DENIED.
+HANDLE OpenFileNoFollow(const std::wstring& path, DWORD access, DWORD share);
+
 // Deletes the plain file at `path` (read-only too when clearReadOnly); a link
 // or folder there is left alone (ERROR_ACCESS_DENIED). False when nothing was
 // deleted.

@@ -1,5 +1,5 @@
 // Files in a folder that a process of lower rights may write to: created,
-// replaced and deleted without following a link that was placed there, and
+// opened, replaced and deleted without following a link that was placed there, and
 // the final path of an open file.
 #include <windows.h>
 
@@ -88,6 +88,24 @@ HANDLE CreateFileNoFollow(const std::wstring& path, DWORD access, DWORD share) {
       return INVALID_HANDLE_VALUE;
     }
   }
+}
+
+HANDLE OpenFileNoFollow(const std::wstring& path, DWORD access, DWORD share) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    UniqueFile file(CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, kNoFollow, nullptr));
+    if (file) {
+      if (IsPlainFileNamed(file.Get(), path)) return file.Release();
+      file.Reset();
+      SetLastError(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) return INVALID_HANDLE_VALUE;
+    // CREATE_NEW fails on any entry there, a dangling link included.
+    file.Reset(CreateFileW(path.c_str(), access, share, nullptr, CREATE_NEW, kNoFollow, nullptr));
+    if (file || !NameExists(GetLastError())) return file.Release();
+    // Another process created it meanwhile: open that one.
+  }
+  return INVALID_HANDLE_VALUE;
 }
 
 bool DeleteFileNoFollow(const std::wstring& path, bool clearReadOnly) {

@@ -185,7 +185,7 @@ class Rig:
         return "C:\\users\\%s\\Temp\\" % os.path.basename(os.path.dirname(self.temp_folder()))
 
     def clean_temp(self):
-        for pattern in ("tarnwick.versioninfo*", "TARNWICK-SETUP*", "*.EXE", "sub"):
+        for pattern in ("tarnwick.versioninfo*", "TARNWICK-SETUP*", "*.EXE", "sub", "*tarnwick-online-setup*"):
             for path in glob.glob(os.path.join(self.temp_folder(), pattern)):
                 shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
 

@@ -1,5 +1,7 @@
 """End-to-end runs of the real online setup under Wine against local servers (e2e_rig.py)."""
 import os
+import re
+import subprocess
 import sys
 import unittest
 
@@ -8,6 +10,7 @@ from e2e_rig import (PLANTED_DLLS, PROTOCOL, USER_AGENT, Rig, crc32_of, forge_cr
                      sha256_of, win_path)
 
 ENGLISH_TITLE = "Tarnwick Online Setup"
+LOG = "tarnwick-online-setup.log"
 RIG = None
 
 
@@ -293,8 +296,8 @@ class DownloadFailures(Scenario):
 
     def test_links_in_the_temp_folder_are_never_followed(self):
         victim = os.path.join(RIG.work, "victim.dll")  # a file the user could not write
-        for name, make_link, exit_code in (("tarnwick.versioninfo.ini", os.symlink, 1),
-                                           ("tarnwick.versioninfo.ini", os.link, 1), ("TARNWICK-SETUP.EXE", os.symlink, 0)):
+        for name, make_link, exit_code in (("tarnwick.versioninfo.ini", os.symlink, 1), ("tarnwick.versioninfo.ini", os.link, 1),
+                                           ("TARNWICK-SETUP.EXE", os.symlink, 0), (LOG, os.symlink, 0), (LOG, os.link, 0)):
             with self.subTest(name=name, link=make_link.__name__):
                 RIG.clean_temp()
                 with open(victim, "wb") as f:
@@ -320,6 +323,86 @@ class SignatureFailures(Scenario):
                 self.assertEqual((result.exit_code, result.launches, len(result.reports)), (1, [], 1))
                 self.assertTrue(result.logs[0].startswith(log), result.logs[0])
                 self.assertTrue(os.path.exists(self.temp_file("TARNWICK-SETUP.EXE")))
+
+
+class SetupLog(Scenario):
+    def log_events(self):
+        """The event texts of the local log, after each line's time and process id; all lines must have them."""
+        text = read(self.temp_file(LOG)).decode("utf-8")
+        lines = [re.fullmatch(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[pid \d+\] (.*)", line)
+                 for line in text.split("\r\n")[:-1]]
+        self.assertTrue(text.endswith("\r\n") and None not in lines, text)
+        return [line.group(1) for line in lines]
+
+    def test_each_stage_leaves_its_lines_and_a_failure_its_report_text(self):
+        def url(setup, query=""):  # a mirror URL with a user name and password
+            return RIG.mirror_url(0, setup).replace("//", "//alice:s3cret@") + query
+
+        def download(setup, query="", server_crc=None):
+            masked, crc = url(setup, query).replace("alice:s3cret", "***:***"), crc32_of(RIG.setups[setup])
+            return ["setup download to %sTARNWICK-SETUP.EXE from mirrors, 1=%s" % (RIG.temp_win(), masked),
+                    "mirror 1 chosen: " + masked, "downloaded %d bytes, CRC-32 server 0x%08x, local 0x%08x"
+                    % (os.path.getsize(RIG.setups[setup]), crc if server_crc is None else server_crc, crc)]
+        crc, sha, drop = crc32_of(RIG.setups["good"]), sha256_of(RIG.setups["good"]), "?drop_after=300000&rate=2000000"
+        cases = [  # version file (None: none), events after the version check's success (None: no success), exit code
+            (RIG.version_text(urls=[url("good")], sha256=sha), download("good") + [
+                "SHA-256 server %s, local %s" % (sha, sha), "signature valid, signer: C=DE, O=Orlenhaus, CN=Orlenhaus",
+                'launch "%sTARNWICK-SETUP.EXE" /S  ' % RIG.temp_win()], 0),
+            (None, None, 1),
+            (RIG.version_text(urls=[url("good", drop)]), download("good", drop)[:2], 1),
+            (RIG.version_text(urls=[url("good")], crc=crc ^ 1), download("good", server_crc=crc ^ 1), 1),
+            (RIG.version_text(setup="unsigned", urls=[url("unsigned")]),
+             download("unsigned") + ["signature not valid, signer: "], 1)]
+        for text, events, exit_code in cases:
+            with self.subTest(events=events and events[-1][:30]):
+                RIG.clean_temp()
+                RIG.publish_version(text)
+                result = RIG.run(["/S"], receiver=False)
+                logged = self.log_events()
+                self.assertRegex(logged[0], r"^start version 20200204 built 2020/03/11 18:09:17, command line: .*"
+                                 r"TarnwickOnlineSetup\.exe\"? /S, Windows [^,]+ \(\d+\.\d+\.\d+\), UI language 0x[0-9a-f]{4} \w+$")
+                expected = ["version check https://%s/tarnwick.std/versioninfo.ini" % os.environ["TW_E2E_VERSION_HOST"]]
+                expected += [] if events is None else ["version check ok, ONLINE_SETUP_VERSION %d" % PROTOCOL] + events
+                expected += ["failure: " + log.replace("alice:s3cret", "***:***") for log in result.logs]
+                self.assertEqual(logged[1:], expected + ["exit code %d" % exit_code])
+                self.assertEqual(result.exit_code, exit_code)
+
+    def test_a_log_that_cannot_be_written_changes_nothing_else(self):
+        crc = crc32_of(RIG.setups["good"]) ^ 1
+        diff = "err - diff crc of the setup file - crc_svr:0x%x, crc_local:0x%x, size_local:%d " % (
+            crc, crc ^ 1, os.path.getsize(RIG.setups["good"]))
+        for how, crc_value, expected in (("read-only", None, (0, ["/S  "], [])), ("locked", crc, (1, [], [diff]))):
+            with self.subTest(how=how):
+                RIG.clean_temp()
+                RIG.publish_version(RIG.version_text(crc=crc_value))
+                with open(self.temp_file(LOG), "wb") as f:
+                    f.write(b"an old line\r\n")
+                if how == "read-only":  # Wine, run as root, would write a file without write permission
+                    subprocess.run(["chattr", "+i", self.temp_file(LOG)], check=True)
+                    try:
+                        result = RIG.run(["/S"], receiver=False)
+                    finally:
+                        subprocess.run(["chattr", "-i", self.temp_file(LOG)], check=True)
+                else:
+                    result = RIG.run_holding(RIG.temp_win() + LOG, ["/S"], receiver=False)
+                self.assertEqual((result.exit_code, result.launches, result.logs), expected)
+                self.assertEqual(read(self.temp_file(LOG)), b"an old line\r\n")
+                self.assertEqual(sorted(n for n in os.listdir(RIG.temp_folder()) if "tarnwick" in n.lower()),
+                                 ["TARNWICK-SETUP.EXE", LOG, "tarnwick.versioninfo.ini"])  # no log by another name
+
+    def test_the_oldest_runs_are_dropped_to_stay_below_256_kib(self):
+        line = "2020-01-01 00:00:00.000 [pid 7] %s\r\n"
+        old_runs = "".join(line % ("start run %d" % run) + line % ("x" * 100) * 30 for run in range(150))
+        for prefill, kept, dropped in ((old_runs, "start run 149", "start run 0"), ("y" * 2 ** 20, None, None)):
+            with self.subTest(size=len(prefill)):
+                RIG.clean_temp()
+                with open(self.temp_file(LOG), "w", newline="") as f:
+                    f.write(prefill)
+                self.assertEqual(RIG.run(["/S"], receiver=False).exit_code, 0)
+                self.assertLess(os.path.getsize(self.temp_file(LOG)), 256 * 1024)
+                logged = self.log_events()
+                self.assertEqual((logged[0][:6], logged[-1]), ("start ", "exit code 0"))
+                self.assertEqual((kept in logged, dropped in logged), (kept is not None, False))
 
 
 class OldWindows(Scenario):

@@ -1,8 +1,9 @@
 """The faults that run.py seeds, one at a time: realistic slips of one line.
 Each row: id, file, the exact original text (found once in the file), its
 replacement, and a CTest regex of the tests that must catch it."""
-E2E_OK, E2E_VER, E2E_DL, E2E_SIG, E2E_XP = ("e2e_SuccessfulRuns", "e2e_VersionCheckFailures",
-                                            "e2e_DownloadFailures", "e2e_SignatureFailures", "e2e_OldWindows")
+E2E_OK, E2E_VER, E2E_DL, E2E_SIG, E2E_XP, E2E_LOG = ("e2e_SuccessfulRuns", "e2e_VersionCheckFailures",
+                                                     "e2e_DownloadFailures", "e2e_SignatureFailures", "e2e_OldWindows",
+                                                     "e2e_SetupLog")
 FAULTS = [
     # app: switches, language, exit code, start-up
     ("app-args-shift", "app/command_line.cpp", "argv[i + 1];", "argv[i];", E2E_OK),
@@ -105,6 +106,12 @@ FAULTS = [
     ("diag-win10-unknown", "diag/os_info.cpp", "case 10:\n      return 17;", "case 10:\n      return 18;", "diag_tests|" + E2E_VER),
     ("diag-acp", "diag/error_report.cpp", "WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0]",
      "WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &utf8[0]", "diag_tests"),
+    ("diag-log-unmasked", "diag/setup_log.cpp", "std::wstring event = MaskUrlCredentials(text);", "std::wstring event = text;",
+     E2E_LOG),
+    ("diag-log-keeps-cut-line", "diag/setup_log.cpp", "start == std::string::npos ? tail.size() : start",
+     "start == std::string::npos ? 0 : start", E2E_LOG),
+    ("diag-log-truncated", "diag/setup_log.cpp", "log.file.Reset(OpenFileNoFollow(", "log.file.Reset(CreateFileNoFollow(", E2E_LOG),
+    ("sess-failure-unlogged", "session/main_wnd.cpp", "  AppendSetupLog(L\"failure: \" + log);\n", "", E2E_LOG),
     # support: CRC-32, file helpers, formatting
     ("sup-crc-final", "support/crc32.cpp", "return ~Crc32RegisterSliceBy8(~crc, bytes, length);",
      "return Crc32RegisterSliceBy8(~crc, bytes, length);", "support_tests|" + E2E_OK),
@@ -115,6 +122,8 @@ FAULTS = [
     ("sup-link-count", "support/file_no_follow.cpp", "info.nNumberOfLinks > 1", "info.nNumberOfLinks > 2", "support_tests|" + E2E_DL),
     ("sup-link-target-name", "support/file_no_follow.cpp", "if (!GetFinalPath(file, &finalPath)) return true;",
      "if (GetFinalPath(file, &finalPath)) return true;", E2E_DL),
+    ("sup-append-follows-link", "support/file_no_follow.cpp", "      if (IsPlainFileNamed(file.Get(), path)) return file.Release();",
+     "      return file.Release();", E2E_DL),
     ("sup-path-not-found", "support/file_helpers.cpp", "    case ERROR_PATH_NOT_FOUND:\n", "", "support_tests"),
     ("sup-token-short", "support/file_helpers.cpp", "L\"%d%d\", seconds, rand()", "L\"%d\", seconds", "support_tests|" + E2E_OK),
     ("sup-format-cut", "support/format_text.cpp", "_vsnwprintf(&text[0], text.size(),", "_vsnwprintf(&text[0], text.size() - 1,",
