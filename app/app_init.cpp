@@ -39,7 +39,9 @@ void HardenProcess() {
 bool AppInit() {
   if (FAILED(CoInitialize(nullptr))) return false;
   SetErrorMode(SEM_FAILCRITICALERRORS);
-  srand(static_cast<unsigned>(time(nullptr)));
+  // The process id keeps instances started in the same second from drawing the
+  // same fallback file names; the multiplier spreads it over the bits rand() uses.
+  srand(static_cast<unsigned>(time(nullptr)) ^ (GetCurrentProcessId() * 0x9E3779B1u));
   ReadScreenDpi();
   AppState& state = GetAppState();
   PickUiLanguage(state);

@@ -4,6 +4,7 @@ HTTPS error-log collector) and a small setup program of our own, signed at run
 time with osslsigncode, that records the command line it was started with.
 tw_wintool.exe records the debug traces and looks at the window.
 Paths are Linux paths unless their name says "win"."""
+import contextlib
 import glob
 import hashlib
 import os
@@ -219,18 +220,23 @@ class Rig:
         text = self.wintool("state")[1]
         return dict(field.split("=", 1) for field in text.split("\t")) if "=" in text else {}
 
-    def run_holding(self, path_win, *args, **kw):
-        """run() while another Windows process holds path_win open without sharing."""
+    @contextlib.contextmanager
+    def holding(self, path_win):
+        """Another Windows process holds path_win open without sharing."""
         out = os.path.join(self.work, "hold.out")
         with open(out, "wb") as f:
             holder = self.wine(os.path.join(self.bindir, "tw_wintool.exe"), "hold", path_win, stdout=f)
         try:
             if not wait_for(lambda: b"held" in read(out), 20):
                 raise RuntimeError("could not hold " + path_win)
-            return self.run(*args, **kw)
+            yield
         finally:
             holder.kill()
             holder.wait()
+
+    def run_holding(self, path_win, *args, **kw):
+        with self.holding(path_win):
+            return self.run(*args, **kw)
 
     # ---- the servers ------------------------------------------------------
     def mirror_url(self, slot, name, **faults):

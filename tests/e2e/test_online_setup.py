@@ -103,6 +103,22 @@ class SuccessfulRuns(Scenario):
         self.assertEqual(len(tokens), 1)
         self.assertRegex(tokens[0], r"^tarnwick\.versioninfo\.\d{11,15}\.ini$")
 
+    def test_instances_started_in_the_same_second_take_different_fallback_names(self):
+        env = dict(RIG.env, TW_E2E_LAUNCH_LOG=win_path(RIG.launch_log))
+        for _ in range(5):  # until both start within one second, as the log's times show
+            RIG.clean_temp()
+            with RIG.holding(RIG.temp_win() + "tarnwick.versioninfo.ini"):
+                for run in [RIG.wine(RIG.exe, "/S", env=env) for _ in range(2)]:
+                    run.wait(timeout=90)
+            log = read(self.temp_file(LOG)).decode("utf-8")
+            if len({line[:19] for line in log.splitlines() if re.search(r"\] (start|version check http)", line)}) == 1:
+                break
+        else:
+            self.skipTest("the two instances never started within one second")
+        # Each checked the version through a file of its own (they may still collide on the setup file).
+        tokens = [n for n in os.listdir(RIG.temp_folder()) if re.match(r"tarnwick\.versioninfo\.\d+\.ini$", n)]
+        self.assertEqual((log.count("] version check ok"), len(tokens)), (2, 2), log)
+
     def test_architecture_section_overrides_the_general_one(self):
         text = RIG.version_text(urls=[RIG.mirror_url(0, "good", status=404)], filename="GENERAL.EXE")
         urls = (RIG.mirror_url(1, "good"), RIG.mirror_url(2, "good"))

@@ -7,6 +7,7 @@ E2E_OK, E2E_VER, E2E_DL, E2E_SIG, E2E_XP, E2E_LOG = ("e2e_SuccessfulRuns", "e2e_
 FAULTS = [
     # app: switches, language, exit code, start-up
     ("app-args-shift", "app/command_line.cpp", "argv[i + 1];", "argv[i];", E2E_OK),
+    ("app-seed-time-only", "app/app_init.cpp", " ^ (GetCurrentProcessId() * 0x9E3779B1u));", ");", E2E_OK),
     ("app-korean-id", "app/command_line.cpp", "language == 0x0412", "language == 0x0411", "app_tests|" + E2E_VER),
     ("app-exit-code", "app/app_run.cpp", "return GetAppState().exitCode;", "return 0;", E2E_VER),
     ("app-no-dpi", "app/app_init.cpp", "  ReadScreenDpi();\n", "", "app_exe_tests|" + E2E_XP),
