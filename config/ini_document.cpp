@@ -143,10 +143,20 @@ Decoded DecodeText(const uint8_t* bytes, int32_t length, uint32_t codePage, Deco
 }
 
 // The most that adding this text's lines can cost the document (bytes).
+// Blank lines and comments keep nothing, so a file of a million empty lines
+// costs nothing; each other line is counted whole, as if it were kept.
 uint64_t KeptEstimate(const DecodedText& text) {
-  const wchar_t* const chars = text.chars.get();
-  const uint64_t lines = 1 + static_cast<uint64_t>(std::count(chars, chars + text.length, L'\n'));
-  return lines * kLineCost + text.length * kCharCost;
+  uint64_t cost = 0;
+  const wchar_t* cursor = text.chars.get();
+  const wchar_t* const end = cursor + text.length;
+  while (cursor != end) {
+    const wchar_t* const lineEnd = std::find(cursor, end, L'\n');
+    const TextRange line = Trim({cursor, lineEnd});
+    cursor = lineEnd == end ? end : lineEnd + 1;
+    const LineClass kind = Classify(line);
+    if (kind != LineClass::Blank && kind != LineClass::Comment) cost += kLineCost + line.size() * kCharCost;
+  }
+  return cost;
 }
 
 // The check for files above LargeFileLimit: their first SampleSize bytes must

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "config/version_info.h"
 #include "harness/test_util.h"
 #include "support/unique_handle.h"
 
@@ -99,6 +100,18 @@ TEST(IniDocument, GetIntReadsLikeWcstoulBase10) {
   EXPECT_EQ(document.GetInt(L"Missing", L"plain", 77), 77u);
 }
 
+TEST(VersionInfo, SleepIntervalFromTheServerIsCappedAtTenSeconds) {
+  const std::pair<const char*, uint32_t> cases[] = {
+      {"250", 250}, {"10000", 10000}, {"10001", 10000}, {"600000", 10000}, {"-1", 10000}};
+  for (const auto& c : cases) {
+    IniDocument document;
+    ASSERT_TRUE(Parse(&document, std::string("[DOWNLOAD.PRO]\nsleepInterval = ") + c.first + "\n"));
+    tw::DownloadInfo info;
+    tw::ReadDownloadInfo(document, L"PRO", &info);
+    EXPECT_EQ(info.sleepInterval, c.second) << c.first;
+  }
+}
+
 class IniFileTest : public testing::Test {
  protected:
   std::wstring Write(const std::string& bytes) {
@@ -111,6 +124,11 @@ class IniFileTest : public testing::Test {
     std::string text;
     while (text.size() + 100 <= bytes) text += std::string(99, ';') + "\n";
     if (text.size() < bytes) text += std::string(bytes - text.size() - 1, ';') + "\n";
+    return text;
+  }
+  static std::string Repeat(const std::string& head, const std::string& unit, size_t bytes) {
+    std::string text = head;
+    while (text.size() < bytes) text += unit;
     return text;
   }
   // What the document holds after loading path; "failed:" first when the load failed.
@@ -144,6 +162,10 @@ TEST_F(IniFileTest, LoadsWholeFilesAndRefusesUnreadableOnes) {
        L"[Head]|k=1\n[Tail]|k=v\n"},
       {"header cut at 100,000", Write(Filler(99996) + "[Cut]\n" + Filler(900000)), L"failed:"},
       {"header ends at 100,000", Write(Filler(99995) + "[Cut]\n" + Filler(900000)), L"[Cut]\n"},
+      // What a document may keep is bounded; lines that keep nothing cost nothing.
+      {"999,996 blank lines", Write("[S]\n" + std::string(999996, '\n')), L"[S]\n"},
+      {"30 MiB of tiny entries", Write(Repeat("[S]\n", "k=\n", 30 << 20)), L"failed:"},
+      {"a value of 20 MB", Write(Repeat("[S]\nk=", "v", 20000000)), L"failed:"},
   };
   for (const auto& c : cases) EXPECT_EQ(Load(c.path), c.dump) << c.what;
 

@@ -103,6 +103,8 @@ TEST_F(XHttpMultiTest, FailuresAndTheirErrorLines) {
       {"404 last", {L"/gen/10?status=503", L"/gen/10?status=404&delay_ms=300"}, tw::XHttpErrStatus4xx, -1, 541},
       {"refused", {L"http://127.0.0.1:1/x", L""}, tw::XHttpErrSendRequest, -1, 541},
       {"small, no length", {L"/gen/1000?nolength=1", L""}, tw::XHttpMultiErrNoMirror, -1, 541},
+      // A byte every 10 ms never times a read out; the minimum progress ends it.
+      {"drips", {L"/gen/3000?rate=100&chunk=1", L""}, tw::XHttpErrReadFile, -1, 541},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -110,6 +112,7 @@ TEST_F(XHttpMultiTest, FailuresAndTheirErrorLines) {
     result_ = tw::XHttpMultiResult::Create();
     options_.pickMs = 0;
     options_.connectRetries = 1;
+    options_.stallWindowMs = 1500;
     Run({c.urls[0], c.urls[1]});
     EXPECT_EQ(recorder_.Last(WM_XHTTP_ERR), c.err);
     EXPECT_EQ(recorder_.Last(WM_XHTTP_COMPLETE), 0);
