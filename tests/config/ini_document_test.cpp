@@ -167,7 +167,7 @@ TEST_F(IniFileTest, LoadsWholeFilesAndRefusesUnreadableOnes) {
       {"30 MiB of tiny entries", Write(Repeat("[S]\n", "k=\n", 30 << 20)), L"failed:"},
       {"a value of 20 MB", Write(Repeat("[S]\nk=", "v", 20000000)), L"failed:"},
   };
-  for (const auto& c : cases) EXPECT_EQ(Load(c.path), c.dump) << c.what;
+  for (const auto& c : cases) EXPECT_EQ(Load(c.path).substr(0, 200), c.dump) << c.what;  // short on failure
 
   const std::wstring locked = Write("[S]\nk=v\n");
   tw::UniqueFile writer(CreateFileW(locked.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));

@@ -93,6 +93,8 @@ class Rig:
         # The prefix outlives every run: no Windows version or DPI of an earlier one stays.
         self.set_windows_version(None, check=False)
         self.set_dpi(96)
+        # A crash ends the run at once with its exception code instead of waiting behind a dialog.
+        self.reg(r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", ("REG_DWORD", "0"))
 
     def _make_setups(self):
         """Setups signed by each signer, unsigned, and tampered after signing."""

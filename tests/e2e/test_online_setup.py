@@ -1,6 +1,7 @@
 """End-to-end runs of the real online setup under Wine against local servers (e2e_rig.py)."""
 import os
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -241,6 +242,99 @@ class SignatureFailures(Scenario):
                 self.assertEqual((result.exit_code, result.launches, len(result.reports)), (1, [], 1))
                 self.assertTrue(result.logs[0].startswith(log), result.logs[0])
                 self.assertTrue(os.path.exists(self.temp_file("TARNWICK-SETUP.EXE")))
+
+
+class ClosingAtAnyMoment(Scenario):
+    """WM_CLOSE at moments of both transfers ends every run with exit code 0, silent or not."""
+
+    def tearDown(self):
+        RIG.version_server.faults.clear()
+
+    def test_close_during_every_stage_of_both_transfers(self):
+        started = lambda slot: (lambda rig: bool(rig.mirrors[slot].requests))  # noqa: E731
+        ended = lambda rig: bool(rig.mirrors[0].requests) and rig.mirrors[0].requests[0]["body_size"] is not None  # noqa: E731
+        moments = [  # version-server faults, mirror faults per slot, when to close
+            ("version server answers late", {"delay_ms": "5000"}, [{}], lambda rig: bool(rig.version_server.requests)),
+            ("version file drips", {"rate": "40", "chunk": "1"}, [{}], lambda rig: bool(rig.version_server.requests)),
+            ("mirrors answer late", {}, [{"delay_ms": "5000"}] * 2, started(1)),
+            ("during the race", {}, [{"rate": 400000}, {"rate": 300000}], started(1)),
+            ("after the pick", {}, [{"burst": 300000, "rate": 100000}, {"rate": 20000}],
+             lambda rig: started(1)(rig) and time.sleep(0.3) is None),
+            ("as the chosen body ends", {}, [{}], ended),
+        ]
+        for name, version_faults, mirrors, close_when in moments:
+            for args in ([], ["/S"]):
+                for attempt in range(5):
+                    with self.subTest(moment=name, args=args, attempt=attempt):
+                        RIG.clean_temp()
+                        RIG.version_server.faults = dict(version_faults)
+                        RIG.publish_version(RIG.version_text(urls=[RIG.mirror_url(i, "good", **f)
+                                                                   for i, f in enumerate(mirrors)]))
+                        result = RIG.run(args, close_when=close_when, receiver=False, timeout=60)
+                        self.assertEqual((result.exit_code, result.reports), (0, []))
+
+
+class HostileServers(Scenario):
+    def tearDown(self):
+        RIG.version_server.faults.clear()
+
+    def assertFailedVersionCheck(self, result, httperr):
+        self.assertEqual((result.exit_code, result.launches, len(result.reports)), (1, [], 3))
+        self.assertEqual(result.logs[0], "OnXHttpErr() - cannot download version file XHTTPERR:%d" % httperr)
+        self.assertReport(result.reports[2], "err - cannot download version file(2)")
+
+    def test_version_servers_that_never_end_lie_or_flood(self):
+        cases = [  # faults, the error code of the failed transfer (0: the run succeeds), version file left
+            ({"serve": "/gen/40000000", "nolength": "1"}, 21, False),  # endless body: stops at the size limit
+            ({"length": "2147483648"}, 14, True), ({"length": "99999999999"}, 14, True),
+            ({"redirect": "file:///C:/windows/win.ini"}, 9, True), ({"redirect": "ftp://127.0.0.1:1/v.ini"}, 9, True),
+            ({"headers": "3000000"}, 0, True),  # megabytes of headers: taken, the body is the file
+        ]
+        for faults, httperr, left in cases:
+            with self.subTest(faults=faults):
+                RIG.clean_temp()
+                RIG.version_server.faults = faults
+                result = RIG.run(["/S"], receiver=False)
+                if httperr:
+                    self.assertFailedVersionCheck(result, httperr)
+                else:
+                    self.assertEqual((result.exit_code, result.launches), (0, ["/S  "]))
+                self.assertEqual(os.path.exists(self.temp_file("tarnwick.versioninfo.ini")), left)
+
+    def test_version_server_that_never_answers_fails_after_the_time_out(self):
+        RIG.version_server.faults = {"delay_ms": "90000"}
+        result = RIG.run(["/S"], receiver=False, timeout=120)
+        self.assertFailedVersionCheck(result, 6)
+
+    def test_hostile_version_files(self):
+        tiny_entries = "[VERSION]\n" + "k=\n" * (30 * 1024 * 1024 // 3 - 4)  # within the size limit, too much to keep
+        urls = [RIG.mirror_url(0, "good", status=404), RIG.mirror_url(1, "good")]
+        cases = [(tiny_entries, 1, [], "err at open version file"),
+                 (RIG.version_text(urls=urls, sleep_interval=-1), 0, ["/S  "], None)]  # "-1" waits 10 s, not for ever
+        for text, code, launches, log in cases:
+            with self.subTest(text=text[:30]):
+                RIG.clean_temp()
+                RIG.publish_version(text)
+                result = RIG.run(["/S"], receiver=False, timeout=60)
+                self.assertEqual((result.exit_code, result.launches), (code, launches))
+                self.assertEqual(result.logs[-1:], [log] if log else [])
+
+    def test_hostile_mirrors(self):
+        size = os.path.getsize(RIG.setups["good"])
+        cases = [  # faults of the only mirror, the report's beginning
+            ({"length": size - 1000}, "err - diff crc of the setup file - crc_svr:"),  # more than it announced
+            ({"reset_after": 400000, "rate": 2000000}, "err at setupfile file download(3)"),
+            ({"redirect": "file:///C:/windows/win.ini"}, "OnXHttpErr() at setupfile file download XHTTPERR:9"),
+        ]
+        for faults, log in cases:
+            with self.subTest(faults=faults):
+                RIG.clean_temp()
+                RIG.publish_version(RIG.version_text(urls=[RIG.mirror_url(0, "good", **faults)]))
+                result = RIG.run(["/S"], receiver=False)
+                self.assertEqual((result.exit_code, result.launches), (1, []))
+                self.assertTrue(result.logs[0].startswith(log), result.logs)
+                # Only a whole body is ever written: a failed race leaves an empty file.
+                self.assertIn(os.path.getsize(self.temp_file("TARNWICK-SETUP.EXE")), (0, size - 1000))
 
 
 class OldWindows(Scenario):
