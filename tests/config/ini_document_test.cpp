@@ -5,7 +5,6 @@
 
 #include <string>
 
-#include "config/version_info.h"
 #include "harness/test_util.h"
 #include "support/unique_handle.h"
 
@@ -98,18 +97,6 @@ TEST(IniDocument, GetIntReadsLikeWcstoulBase10) {
   };
   for (const auto& c : cases) EXPECT_EQ(document.GetInt(L"N", c.first, 77), c.second) << c.first;
   EXPECT_EQ(document.GetInt(L"Missing", L"plain", 77), 77u);
-}
-
-TEST(VersionInfo, SleepIntervalFromTheServerIsCappedAtTenSeconds) {
-  const std::pair<const char*, uint32_t> cases[] = {
-      {"250", 250}, {"10000", 10000}, {"10001", 10000}, {"600000", 10000}, {"-1", 10000}};
-  for (const auto& c : cases) {
-    IniDocument document;
-    ASSERT_TRUE(Parse(&document, std::string("[DOWNLOAD.PRO]\nsleepInterval = ") + c.first + "\n"));
-    tw::DownloadInfo info;
-    tw::ReadDownloadInfo(document, L"PRO", &info);
-    EXPECT_EQ(info.sleepInterval, c.second) << c.first;
-  }
 }
 
 class IniFileTest : public testing::Test {
