@@ -142,17 +142,25 @@ Decoded DecodeText(const uint8_t* bytes, int32_t length, uint32_t codePage, Deco
   return Decoded::Text;
 }
 
+// Takes the next line of *rest, trimmed, into *line; false when nothing is
+// left. A line feed ends a line and is not part of it, so a text that ends
+// with one has no empty last line.
+bool TakeLine(TextRange* rest, TextRange* line) {
+  if (rest->empty()) return false;
+  const wchar_t* const lineEnd = rest->find(L'\n');
+  *line = Trim({rest->begin, lineEnd});
+  rest->begin = lineEnd == rest->end ? lineEnd : lineEnd + 1;
+  return true;
+}
+
 // The most that adding this text's lines can cost the document (bytes).
 // Blank lines and comments keep nothing, so a file of a million empty lines
 // costs nothing; each other line is counted whole, as if it were kept.
 uint64_t KeptEstimate(const DecodedText& text) {
   uint64_t cost = 0;
-  const wchar_t* cursor = text.chars.get();
-  const wchar_t* const end = cursor + text.length;
-  while (cursor != end) {
-    const wchar_t* const lineEnd = std::find(cursor, end, L'\n');
-    const TextRange line = Trim({cursor, lineEnd});
-    cursor = lineEnd == end ? end : lineEnd + 1;
+  TextRange rest{text.chars.get(), text.chars.get() + text.length};
+  TextRange line{};
+  while (TakeLine(&rest, &line)) {
     const LineClass kind = Classify(line);
     if (kind != LineClass::Blank && kind != LineClass::Comment) cost += kLineCost + line.size() * kCharCost;
   }
@@ -230,14 +238,9 @@ IniDocument::ParseOutcome IniDocument::Parse(const uint8_t* bytes, int32_t lengt
 
   // Every text starts outside any section, also when the document has some.
   IniSection* current = nullptr;
-  const wchar_t* cursor = text.chars.get();
-  const wchar_t* const end = cursor + text.length;
-  // A line feed ends a line and is not part of it; a text that ends with one
-  // has no empty last line.
-  while (cursor != end) {
-    const wchar_t* const lineEnd = std::find(cursor, end, L'\n');
-    const TextRange line = Trim({cursor, lineEnd});
-    cursor = lineEnd == end ? end : lineEnd + 1;
+  TextRange rest{text.chars.get(), text.chars.get() + text.length};
+  TextRange line{};
+  while (TakeLine(&rest, &line)) {
     switch (Classify(line)) {
       case LineClass::Blank:
       case LineClass::Comment:
