@@ -56,8 +56,9 @@ struct XHttpOptions {
   // Minimum progress of a body: fewer than stallMinBytes over stallWindowMs
   // ends the transfer as a receive time-out would (14, 12002). Each read is
   // bounded by receiveTimeout alone, which a server that drips a byte just
-  // before every time-out defeats; a dripping body now ends after at most
-  // stallWindowMs + receiveTimeout. 0 in either turns the rule off.
+  // before every time-out defeats; a body slower than stallMinBytes per
+  // stallWindowMs now ends within about stallWindowMs + receiveTimeout (a
+  // faster one still ends at sizeLimit). 0 in either turns the rule off.
   uint32_t stallWindowMs = 60000;
   uint32_t stallMinBytes = 1024;
 };
