@@ -140,16 +140,16 @@ int wmain(int argc, wchar_t** argv) {
     options.connectRetries = 20;
     options.pickMs = 30000;
     if (argc > 4) options.pickBytes = static_cast<uint32_t>(_wcstoui64(argv[4], nullptr, 10));
-    tw::XHttpMultiResult result;
+    const auto result = tw::XHttpMultiResult::Create();
     Meter meter;
-    if (!tw::XHttpMulti_GetAsync(request, &options, &result)) return 1;
+    if (!tw::XHttpMulti_GetAsync(request, &options, result)) return 1;
     const LPARAM ok = WaitComplete(window, 600000);
     const double wall = meter.WallSeconds(), cpu = meter.CpuSeconds();
     PROCESS_MEMORY_COUNTERS memory = {};
     memory.cb = sizeof(memory);
     GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
     wprintf(L"race_ok %d\nrace_slot %d\nrace_wall_s %.3f\nrace_cpu_s %.3f\n", ok == 1 ? 1 : 0,
-            result.chosenIndex, wall, cpu);
+            result->chosenIndex, wall, cpu);
     wprintf(L"race_peak_working_set %llu\nrace_peak_pagefile %llu\n",
             static_cast<unsigned long long>(memory.PeakWorkingSetSize),
             static_cast<unsigned long long>(memory.PeakPagefileUsage));

@@ -9,7 +9,7 @@
 //   run KIND MIX RULE ROUND OK WINNER FASTEST WALL_S PICK_S TAG
 // RULE is new, old or alone (the fastest mirror by itself, same client);
 // RULES (default "new,old,alone") chooses among them. WINNER is
-// result.chosenIndex (-1: a mirror finished before any pick), PICK_S the time
+// result->chosenIndex (-1: a mirror finished before any pick), PICK_S the time
 // to "WM_XHTTP_MULTI_CHOSEN" (-1 without one). Each URL carries
 // "t=TAG-sSLOT", so that scripts/bench-net.sh can find the bytes each server
 // sent to each mirror in its logs.
@@ -23,7 +23,7 @@
 
 namespace tw {
 bool XHttpMulti_GetAsyncOldPick(const XHttpMultiRequest& request, const XHttpOptions* options,
-                                XHttpMultiResult* result);
+                                const RefPtr<XHttpMultiResult>& result);
 }
 
 namespace {
@@ -164,16 +164,16 @@ int wmain(int argc, wchar_t** argv) {
         }
         request.filePath = output;
         request.targetWindow = window;
-        tw::XHttpMultiResult result;
+        const auto result = tw::XHttpMultiResult::Create();
         const double start = Seconds();
         double chosenAt = start - 1;
         const bool started = ruleName == "old"
-                                 ? tw::XHttpMulti_GetAsyncOldPick(request, &options, &result)
-                                 : tw::XHttpMulti_GetAsync(request, &options, &result);
+                                 ? tw::XHttpMulti_GetAsyncOldPick(request, &options, result)
+                                 : tw::XHttpMulti_GetAsync(request, &options, result);
         const LPARAM ok = started ? WaitComplete(window, 300000, &chosenAt) : 0;
         const double wall = Seconds() - start;
         printf("run %s %s %s %d %d %d %d %.3f %.3f %s\n", mix.kind, mix.name, rule, round,
-               ok == 1 ? 1 : 0, result.chosenIndex, mix.fastest, wall, chosenAt - start, tag);
+               ok == 1 ? 1 : 0, result->chosenIndex, mix.fastest, wall, chosenAt - start, tag);
         fflush(stdout);
         if (ok != 1) status = 1;
         // The stopped losers close their connections; keep them out of the

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
@@ -24,12 +25,35 @@ bool IsIniSpace(wchar_t c) {
   return c > 0xFF && iswspace(c);
 }
 
-std::wstring Trim(const std::wstring& text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && IsIniSpace(text[begin])) ++begin;
-  while (end > begin && IsIniSpace(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
+// What the parse of one text may make the document keep, estimated from above
+// before anything is added, so that no allocation of the parse can run out of
+// memory: a real version-info file keeps a few KiB and the UI texts about ten.
+// A hostile file of millions of tiny entries (up to the 30 MiB a transfer lets
+// through) or a line of many MiB is refused instead; a 32-bit process could
+// not hold what it would cost.
+constexpr uint64_t kMaxKeptBytes = 64 * 1024 * 1024;
+// Per line, the most one section or entry costs on x64: its list node, the
+// heap blocks of two strings, an index node and its share of the buckets.
+constexpr uint64_t kLineCost = 384;
+// Per character: its copy in a name or value and in a folded index key.
+constexpr uint64_t kCharCost = 2 * sizeof(wchar_t);
+
+// [begin, end) of the decoded text; lines and names are pieces of it, and
+// only what the document keeps is copied.
+struct TextRange {
+  const wchar_t* begin;
+  const wchar_t* end;
+
+  bool empty() const { return begin == end; }
+  size_t size() const { return static_cast<size_t>(end - begin); }
+  const wchar_t* find(wchar_t c) const { return std::find(begin, end, c); }
+  std::wstring str() const { return std::wstring(begin, end); }
+};
+
+TextRange Trim(TextRange text) {
+  while (!text.empty() && IsIniSpace(*text.begin)) ++text.begin;
+  while (!text.empty() && IsIniSpace(text.end[-1])) --text.end;
+  return text;
 }
 
 wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c; }
@@ -49,83 +73,98 @@ bool EqualsFolded(const std::wstring& a, const std::wstring& b) {
   return true;
 }
 
-// Takes the next line from text at *pos: CR is dropped wherever it stands, LF
-// ends the line and is consumed. False when the text is exhausted and nothing
-// was collected, so a final LF leaves no empty last line.
-bool ReadLine(const std::wstring& text, size_t* pos, std::wstring* line) {
-  line->clear();
-  size_t i = *pos;
-  bool sawLineFeed = false;
-  while (i < text.size()) {
-    const wchar_t c = text[i++];
-    if (c == L'\n') {
-      sawLineFeed = true;
-      break;
-    }
-    if (c != L'\r') line->push_back(c);
-  }
-  *pos = i;
-  return sawLineFeed || !line->empty();
-}
-
-LineClass Classify(const std::wstring& line) {
+LineClass Classify(TextRange line) {
   if (line.empty()) return LineClass::Blank;
-  if (line.front() == L'[' && line.back() == L']' && line.size() >= 2)
-    return LineClass::SectionHeader;
-  if (line.front() == L';') return LineClass::Comment;
-  if (line.find(L'=') == std::wstring::npos) return LineClass::PlainLine;
+  if (line.begin[0] == L'[' && line.end[-1] == L']' && line.size() >= 2) return LineClass::SectionHeader;
+  if (line.begin[0] == L';') return LineClass::Comment;
+  if (line.find(L'=') == line.end) return LineClass::PlainLine;
   return LineClass::KeyValue;
 }
 
 // One pair of equal quotes (" or ') around a value of 2+ characters is removed.
-std::wstring Unquote(const std::wstring& value) {
+TextRange Unquote(TextRange value) {
   if (value.size() >= 2) {
-    const wchar_t first = value.front();
-    if ((first == L'"' || first == L'\'') && value.back() == first) {
-      return value.substr(1, value.size() - 2);
-    }
+    const wchar_t first = value.begin[0];
+    if ((first == L'"' || first == L'\'') && value.end[-1] == first) return {value.begin + 1, value.end - 1};
   }
   return value;
 }
 
-// Decodes the bytes into UTF-16 text, ending at the first U+0000. False when
-// the multibyte conversion fails.
-bool DecodeText(const uint8_t* bytes, int32_t length, uint32_t codePage, std::wstring* text) {
-  text->clear();
+enum class Decoded { Text, Undecodable, OutOfMemory };
+
+// The text in UTF-16, in a block of its own, up to the first U+0000 and
+// without carriage returns, which a line never keeps wherever they stand.
+struct DecodedText {
+  std::unique_ptr<wchar_t[]> chars;  // null while empty
+  size_t length = 0;                 // characters
+};
+
+// The block is as large as the input allows (a character per byte at most),
+// so it is allocated without throwing: a failure fails the parse.
+Decoded DecodeText(const uint8_t* bytes, int32_t length, uint32_t codePage, DecodedText* text) {
   if (length >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
     // UTF-16LE: (length - 2) / 2 whole characters after the mark. Copied
     // rather than cast, since the buffer need not be 2-byte aligned.
-    const size_t count = static_cast<size_t>(length - 2) / 2;
-    text->resize(count);
-    if (count > 0) std::memcpy(&(*text)[0], bytes + 2, count * sizeof(wchar_t));
-    const size_t zero = text->find(L'\0');
-    if (zero != std::wstring::npos) text->resize(zero);
-    return true;
+    text->length = static_cast<size_t>(length - 2) / 2;
+    if (text->length > 0) {
+      text->chars.reset(new (std::nothrow) wchar_t[text->length]);
+      if (!text->chars) return Decoded::OutOfMemory;
+      std::memcpy(text->chars.get(), bytes + 2, text->length * sizeof(wchar_t));
+    }
+  } else {
+    const uint8_t* start = bytes;
+    int32_t remaining = length;
+    if (length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+      start += 3;
+      remaining -= 3;
+      codePage = kUtf8CodePage;
+    }
+    const void* zero = std::memchr(start, 0, static_cast<size_t>(remaining));
+    const int byteCount = zero ? static_cast<int>(static_cast<const uint8_t*>(zero) - start) : remaining;
+    // Nothing to convert is an empty text, not a decoding failure.
+    if (byteCount == 0) return Decoded::Text;
+    const auto* source = reinterpret_cast<const char*>(start);
+    // Flags 0: malformed sequences are replaced, not rejected.
+    const int needed = MultiByteToWideChar(codePage, 0, source, byteCount, nullptr, 0);
+    if (needed <= 0) return Decoded::Undecodable;
+    text->chars.reset(new (std::nothrow) wchar_t[static_cast<size_t>(needed)]);
+    if (!text->chars) return Decoded::OutOfMemory;
+    const int written = MultiByteToWideChar(codePage, 0, source, byteCount, text->chars.get(), needed);
+    if (written <= 0) return Decoded::Undecodable;
+    text->length = static_cast<size_t>(written);
   }
-  const uint8_t* start = bytes;
-  int32_t remaining = length;
-  if (length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
-    start += 3;
-    remaining -= 3;
-    codePage = kUtf8CodePage;
+  wchar_t* const chars = text->chars.get();
+  size_t kept = 0;
+  for (size_t i = 0; i < text->length && chars[i] != L'\0'; ++i) {
+    if (chars[i] != L'\r') chars[kept++] = chars[i];
   }
-  const void* zero = std::memchr(start, 0, static_cast<size_t>(remaining));
-  const int byteCount =
-      zero ? static_cast<int>(static_cast<const uint8_t*>(zero) - start) : remaining;
-  // Nothing to convert is an empty text, not a decoding failure.
-  if (byteCount == 0) return true;
-  const auto* source = reinterpret_cast<const char*>(start);
-  // Flags 0: malformed sequences are replaced, not rejected.
-  const int needed = MultiByteToWideChar(codePage, 0, source, byteCount, nullptr, 0);
-  if (needed <= 0) return false;
-  text->resize(static_cast<size_t>(needed));
-  const int written = MultiByteToWideChar(codePage, 0, source, byteCount, &(*text)[0], needed);
-  if (written <= 0) {
-    text->clear();
-    return false;
-  }
-  text->resize(static_cast<size_t>(written));
+  text->length = kept;
+  return Decoded::Text;
+}
+
+// Takes the next line of *rest, trimmed, into *line; false when nothing is
+// left. A line feed ends a line and is not part of it, so a text that ends
+// with one has no empty last line.
+bool TakeLine(TextRange* rest, TextRange* line) {
+  if (rest->empty()) return false;
+  const wchar_t* const lineEnd = rest->find(L'\n');
+  *line = Trim({rest->begin, lineEnd});
+  rest->begin = lineEnd == rest->end ? lineEnd : lineEnd + 1;
   return true;
+}
+
+// The most that adding this text's lines can cost the document (bytes).
+// Blank lines and comments keep nothing, so a file of a million empty lines
+// costs nothing; each other line is counted whole, as if it were kept.
+uint64_t KeptEstimate(const DecodedText& text) {
+  uint64_t cost = 0;
+  TextRange rest{text.chars.get(), text.chars.get() + text.length};
+  TextRange line{};
+  while (TakeLine(&rest, &line)) {
+    const LineClass kind = Classify(line);
+    if (kind != LineClass::Blank && kind != LineClass::Comment) cost += kLineCost + line.size() * kCharCost;
+  }
+  return cost;
 }
 
 // The check for files above LargeFileLimit: their first SampleSize bytes must
@@ -173,59 +212,74 @@ bool IniDocument::LoadFile(const std::wstring& path) {
   DWORD got = 0;
   if (!ReadFile(file.Get(), buffer.get(), size, &got, nullptr) || got != size) return false;
   // A file whose text cannot be decoded loads as an empty document; a single
-  // byte is too short to hold anything.
-  if (size >= 2) ParseBuffer(buffer.get(), static_cast<int32_t>(size));
+  // byte is too short to hold anything. A text too large to keep fails.
+  if (size >= 2 && Parse(buffer.get(), static_cast<int32_t>(size)) == ParseOutcome::OverBudget) return false;
   return true;
 }
 
 bool IniDocument::ParseBuffer(const uint8_t* bytes, int32_t length) {
-  if (bytes == nullptr || length < 0) return false;
-  std::wstring text;
-  if (!DecodeText(bytes, length, codePage, &text)) return false;
+  return Parse(bytes, length) == ParseOutcome::Parsed;
+}
+
+IniDocument::ParseOutcome IniDocument::Parse(const uint8_t* bytes, int32_t length) {
+  if (bytes == nullptr || length < 0) return ParseOutcome::Undecodable;
+  DecodedText text;
+  switch (DecodeText(bytes, length, codePage, &text)) {
+    case Decoded::Text:
+      break;
+    case Decoded::Undecodable:
+      return ParseOutcome::Undecodable;
+    case Decoded::OutOfMemory:
+      return ParseOutcome::OverBudget;
+  }
+  const uint64_t estimate = KeptEstimate(text);
+  if (estimate > kMaxKeptBytes - keptEstimate_) return ParseOutcome::OverBudget;
+  keptEstimate_ += estimate;
 
   // Every text starts outside any section, also when the document has some.
   IniSection* current = nullptr;
-  std::wstring rawLine;
-  size_t pos = 0;
-  while (ReadLine(text, &pos, &rawLine)) {
-    const std::wstring line = Trim(rawLine);
+  TextRange rest{text.chars.get(), text.chars.get() + text.length};
+  TextRange line{};
+  while (TakeLine(&rest, &line)) {
     switch (Classify(line)) {
       case LineClass::Blank:
       case LineClass::Comment:
         break;
       case LineClass::SectionHeader: {
-        const std::wstring name = Trim(line.substr(1, line.size() - 2));
-        current = name.empty() ? nullptr : AddSection(name);
+        const TextRange name = Trim({line.begin + 1, line.end - 1});
+        current = name.empty() ? nullptr : AddSection(name.str());
         break;
       }
       case LineClass::KeyValue: {
         if (current == nullptr) break;
-        const size_t equals = line.find(L'=');
+        const wchar_t* const equals = line.find(L'=');
+        const TextRange key = Trim({line.begin, equals});
+        if (key.empty()) break;
         IniEntry entry;
-        entry.name = Trim(line.substr(0, equals));
-        if (entry.name.empty()) break;
-        entry.value = Unquote(Trim(line.substr(equals + 1)));
+        entry.name = key.str();
+        entry.value = Unquote(Trim({equals + 1, line.end})).str();
         entry.kind = static_cast<uint32_t>(LineClass::KeyValue);
         AddEntry(current, std::move(entry));
         break;
       }
       case LineClass::PlainLine: {
         if (current == nullptr) break;
+        const wchar_t* const semicolon = line.find(L';');
         IniEntry entry;
-        const size_t semicolon = line.find(L';');
-        entry.name = semicolon == std::wstring::npos ? line : Trim(line.substr(0, semicolon));
+        entry.name = (semicolon == line.end ? line : Trim({line.begin, semicolon})).str();
         entry.kind = static_cast<uint32_t>(LineClass::PlainLine);
         AddEntry(current, std::move(entry));
         break;
       }
     }
   }
-  return true;
+  return ParseOutcome::Parsed;
 }
 
 void IniDocument::Clear() {
   sectionIndex_.reset();
   sections_.clear();
+  keptEstimate_ = 0;
 }
 
 IniSection* IniDocument::AddSection(const std::wstring& name) {

@@ -43,10 +43,14 @@ class IniDocument {
   IniDocument(const IniDocument&) = delete;
   IniDocument& operator=(const IniDocument&) = delete;
 
-  // Replaces the content with the file's. True also for an empty file.
+  // Replaces the content with the file's. True also for an empty file and
+  // for one whose text cannot be decoded (the document stays empty); false
+  // when the file cannot be read or its text is more than the document would
+  // keep (see ini_document.cpp), the document then empty.
   bool LoadFile(const std::wstring& path);
-  // Decodes `length` bytes and adds their sections and entries. False only
-  // when the bytes cannot be decoded (nothing is added then).
+  // Decodes `length` bytes and adds their sections and entries. False when
+  // the bytes cannot be decoded or are more than the document would keep;
+  // nothing is added then.
   bool ParseBuffer(const uint8_t* bytes, int32_t length);
   void Clear();
 
@@ -65,12 +69,15 @@ class IniDocument {
   uint32_t codePage = 65001;  // for text without a byte-order mark
 
  private:
+  enum class ParseOutcome { Parsed, Undecodable, OverBudget };
+  ParseOutcome Parse(const uint8_t* bytes, int32_t length);
   IniSection* AddSection(const std::wstring& name);
   void AddEntry(IniSection* section, IniEntry entry);
   IniSection* FindSectionMutable(const std::wstring& name);
 
   std::list<IniSection> sections_;
   std::unique_ptr<std::unordered_map<std::wstring, IniSection*>> sectionIndex_;
+  uint64_t keptEstimate_ = 0;  // bytes: what the texts parsed since Clear may cost
 };
 
 }  // namespace tw

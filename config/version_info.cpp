@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
 #include "diag/debug_log.h"
 
 namespace tw {
@@ -112,6 +114,11 @@ void ReadDownloadInfo(const IniDocument& document, const std::wstring& edition,
   // The architecture's section overrides the general one key by key.
   ReadDownloadSection(document, general, info);
   ReadDownloadSection(document, specific, info);
+  if (info->sleepInterval > kMaxSleepIntervalMs) info->sleepInterval = kMaxSleepIntervalMs;
+}
+
+uint32_t Crc32FromText(const std::wstring& text) {
+  return static_cast<uint32_t>(wcstoul(text.c_str(), nullptr, 16));
 }
 
 }  // namespace tw

@@ -15,6 +15,13 @@ enum MachineArch : int {
   MachineArchA64 = 3,
 };
 
+// The longest pause between the mirrors' starts that a version-info file can
+// ask for, in ms. The pause only staggers the starts, and the race sleeps it
+// four times whatever URLs are given: 10 s already holds the last mirror back
+// 40 s, beyond that the race is pointless. Unbounded, "-1" reads as
+// 4294967295, which Sleep takes as INFINITE: the download would never end.
+constexpr uint32_t kMaxSleepIntervalMs = 10000;
+
 struct DownloadInfo {
   std::wstring urls[5];         // URL1..URL5; empty = no URL in that slot
   uint32_t sleepInterval = 0;   // milliseconds
@@ -38,7 +45,12 @@ std::wstring GetUpdateDownloadSectionName(const std::wstring& edition);
 // Reads FILENAME, CRC32, SHA256, URL1..URL5 and sleepInterval of one section
 // over the current field values.
 void ReadDownloadSection(const IniDocument& document, const std::wstring& section, DownloadInfo* info);
-// Clears the URLs, then reads "DOWNLOAD.<edition>" and the architecture's section.
+// Clears the URLs, then reads "DOWNLOAD.<edition>" and the architecture's
+// section; a sleepInterval above kMaxSleepIntervalMs becomes that.
 void ReadDownloadInfo(const IniDocument& document, const std::wstring& edition, DownloadInfo* info);
+// The CRC32 text as a number, read as wcstoul does in base 16: white space
+// and an optional 0x skipped, up to the first other character; no digits give
+// 0, more than 32 bits 0xFFFFFFFF (which skips the comparison).
+uint32_t Crc32FromText(const std::wstring& text);
 
 }  // namespace tw

@@ -13,19 +13,27 @@ namespace {
 
 constexpr ULONG_PTR kCopyDataTrace = 1;    // dwData of every trace
 constexpr size_t kFixedTraceLimit = 4096;  // characters, SendDebugLogFixed
+// How long a trace may wait for the receiver, in ms. Any process on the
+// desktop can own a window of that class and title and stop pumping; an
+// unbounded send would then hang the window's thread for good.
+constexpr UINT kReceiverTimeoutMs = 1000;
 
 // The receiver window of the debugging tool, or null when it is not running.
 HWND FindReceiver() { return FindWindowW(L"#32770", L"XRecv"); }
 
 // Sends the text with its terminating null; the block is valid only during
-// SendMessageW, which waits until the receiver has processed it. The result
-// is of no interest: the trace is fire-and-forget.
+// the send, which waits until the receiver has processed it, at most
+// kReceiverTimeoutMs, and not at all for a window that no longer pumps
+// (SMTO_ABORTIFHUNG). The result is of no interest: the trace is
+// fire-and-forget.
 void SendTrace(HWND receiver, const wchar_t* text, size_t length) {
   COPYDATASTRUCT data{};
   data.dwData = kCopyDataTrace;
   data.cbData = static_cast<DWORD>((length + 1) * sizeof(wchar_t));
   data.lpData = const_cast<wchar_t*>(text);
-  SendMessageW(receiver, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(receiver, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
+                      SMTO_ABORTIFHUNG | SMTO_BLOCK, kReceiverTimeoutMs, &ignored);
 }
 
 }  // namespace

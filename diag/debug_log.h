@@ -1,5 +1,6 @@
 // Trace texts to a debugging tool's receiver window (class "#32770", title
-// "XRecv") by WM_COPYDATA. Nothing is formatted when no receiver exists.
+// "XRecv") by WM_COPYDATA. Nothing is formatted when no receiver exists; a
+// receiver that has not taken a trace within a second is given up on.
 #pragma once
 
 namespace tw {

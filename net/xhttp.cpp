@@ -33,7 +33,8 @@ void PostWithRetry(HWND target, UINT message, LONG id, LPARAM value) {
 void RunTransfer(AsyncTransfer& t) {
   XHttpContext context(t.options);
   bool succeeded = false;
-  bool reported = false;  // ERR and ERR_SYS already posted
+  bool reported = false;   // ERR and ERR_SYS already posted
+  bool oversize = false;   // ended by sizeLimit: the file goes
   if (context.Open(t.url) && context.Send()) {
     PostWithRetry(t.target, WM_XHTTP_START, t.id, static_cast<LPARAM>(context.contentLength()));
     uint8_t buffer[XHttpContext::kChunkSize];
@@ -55,6 +56,10 @@ void RunTransfer(AsyncTransfer& t) {
         break;
       }
       total += got;
+      if (context.IsOverSizeLimit(total)) {
+        oversize = true;
+        break;
+      }
       // Progress is posted without retry: a busy window loses progress
       // rather than stalling the download.
       if (t.target != nullptr) {
@@ -69,8 +74,12 @@ void RunTransfer(AsyncTransfer& t) {
   }
   // The file is complete and closed before anybody hears of it.
   if (t.stream) {
+    const std::wstring name = t.stream->FileName();
     t.stream->Close();
     t.stream.reset();
+    // An endless or oversized body would otherwise leave up to sizeLimit
+    // bytes of the server's choosing in the caller's folder.
+    if (oversize) DeleteFileW(name.c_str());
   }
   PostWithRetry(t.target, WM_XHTTP_COMPLETE, t.id, succeeded ? 1 : 0);
 }

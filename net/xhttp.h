@@ -43,13 +43,24 @@ struct XHttpOptions {
   uint32_t connectRetries = 5;
   uint32_t maxConnsPerServer = 0;    // process-wide when not 0
   uint32_t noAutoRedirect = 0;
-  int32_t sizeLimit = 31457280;      // bytes; XHttp_Get only
+  // Bytes: a body that brings more ends with 21 (0 or less: no bound); the
+  // asynchronous transfer then deletes its file. Not used by XHttpMulti, whose
+  // workers' memory streams hold 64 MiB at most.
+  int32_t sizeLimit = 31457280;
   uint32_t ignoreCertErrors = 0;
   std::wstring extraHeaders;
   uint8_t allowAuthDialog = 0;
   HWND dialogParent = nullptr;
   uint32_t pickBytes = 262144;       // XHttpMulti only
   uint32_t pickMs = 5000;            // XHttpMulti only
+  // Minimum progress of a body: fewer than stallMinBytes over stallWindowMs
+  // ends the transfer as a receive time-out would (14, 12002). Each read is
+  // bounded by receiveTimeout alone, which a server that drips a byte just
+  // before every time-out defeats; a body slower than stallMinBytes per
+  // stallWindowMs now ends within about stallWindowMs + receiveTimeout (a
+  // faster one still ends at sizeLimit). 0 in either turns the rule off.
+  uint32_t stallWindowMs = 60000;
+  uint32_t stallMinBytes = 1024;
 };
 
 // The state of one transfer; lives on the stack of the thread that runs it.
@@ -72,9 +83,13 @@ class XHttpContext {
   // recorded, when fewer than the announced Content-Length bytes arrived (the
   // server closed the connection early; WinINet reports that as a normal end).
   bool IsBodyShort(int64_t received);
+  // After a chunk: true, with error 21 recorded, once more than sizeLimit
+  // bytes have arrived.
+  bool IsOverSizeLimit(int64_t received);
 
   int httperr() const { return httperr_; }
   DWORD syserr() const { return syserr_; }
+  // The announced length when it fits 32 bits signed, else -1 (as none).
   int32_t contentLength() const { return contentLength_; }
   XHttpOptions& options() { return options_; }
   // Records a failure: code, then the thread's last error (security errors
@@ -87,12 +102,20 @@ class XHttpContext {
   static std::string EscapeUrl(const std::wstring& url);
 
  private:
+  // The minimum-progress rule after a read of `got` > 0 bytes: true when the
+  // window closed with fewer than stallMinBytes in it.
+  bool MadeTooLittleProgress(DWORD got);
+
   struct Impl;
   Impl* impl_;  // owned: WinINet handles and URL component buffers
   XHttpOptions options_;
   int httperr_ = 0;
   DWORD syserr_ = 0;
   int32_t contentLength_ = -1;
+  int64_t announcedLength_ = -1;  // the whole Content-Length; -1 when none
+  bool progressWindowOpen_ = false;
+  DWORD progressWindowStart_ = 0;  // GetTickCount when the window opened
+  uint32_t progressWindowBytes_ = 0;
 };
 
 // Starts a transfer of url into filePath (created anew; empty: the body is

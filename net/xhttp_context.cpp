@@ -147,6 +147,8 @@ bool XHttpContext::Open(const std::wstring& url) {
   httperr_ = 0;
   syserr_ = 0;
   contentLength_ = -1;
+  announcedLength_ = -1;
+  progressWindowOpen_ = false;
 
   Impl& s = *impl_;
   s.scheme = AllocZeroed(kSchemeSize);
@@ -303,10 +305,13 @@ bool XHttpContext::Send() {
   char text[kContentLengthSize] = {};
   DWORD size = sizeof(text) - 1;
   contentLength_ = -1;
+  announcedLength_ = -1;
   if (WinInet().HttpQueryInfoA(s.request.Get(), HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) {
-    // A number that does not fit 32 bits signed is as good as no length.
+    // A number that does not fit 32 bits signed is reported as no length,
+    // but a body shorter than it still counts as cut short.
     char* end = nullptr;
     const long long value = std::strtoll(text, &end, 10);
+    if (end != text && value >= 0) announcedLength_ = value;
     if (end != text && value >= -1 && value <= INT32_MAX) contentLength_ = static_cast<int32_t>(value);
   }
 
@@ -337,21 +342,53 @@ bool XHttpContext::ReadChunk(uint8_t* buffer, DWORD* bytesRead) {
     RecordError(XHttpErrNoHandle, ERROR_INVALID_HANDLE);
     return false;
   }
-  DWORD available = 0;  // not used: the read below asks for a whole chunk anyway
+  DWORD available = 0;  // bytes that can be read without waiting; 0 at the end
   if (!WinInet().InternetQueryDataAvailable(s.request.Get(), &available, 0, 0)) {
     RecordError(XHttpErrQueryDataAvailable);
     return false;
   }
-  if (!WinInet().InternetReadFile(s.request.Get(), buffer, kChunkSize, bytesRead)) {
+  if (!progressWindowOpen_) {
+    progressWindowOpen_ = true;
+    progressWindowStart_ = GetTickCount();
+    progressWindowBytes_ = 0;
+  }
+  // A read waits until its whole size has arrived, whatever the receive
+  // time-out: asking for what is there lets the minimum-progress rule look at
+  // a dripping body after every byte rather than after every 4,096.
+  const DWORD wanted = available > 0 && available < kChunkSize ? available : kChunkSize;
+  if (!WinInet().InternetReadFile(s.request.Get(), buffer, wanted, bytesRead)) {
     RecordError(XHttpErrReadFile);
+    return false;
+  }
+  if (*bytesRead > 0 && MadeTooLittleProgress(*bytesRead)) {
+    *bytesRead = 0;
+    RecordError(XHttpErrReadFile, ERROR_INTERNET_TIMEOUT);
     return false;
   }
   return true;
 }
 
+bool XHttpContext::MadeTooLittleProgress(DWORD got) {
+  if (options_.stallWindowMs == 0 || options_.stallMinBytes == 0) return false;
+  // Saturates rather than wraps: more than 4 GiB in one window is progress.
+  progressWindowBytes_ = got > UINT32_MAX - progressWindowBytes_ ? UINT32_MAX : progressWindowBytes_ + got;
+  const DWORD now = GetTickCount();  // differences stay right across its wrap
+  if (now - progressWindowStart_ < options_.stallWindowMs) return false;
+  if (progressWindowBytes_ < options_.stallMinBytes) return true;
+  progressWindowStart_ = now;  // enough came: the next window starts
+  progressWindowBytes_ = 0;
+  return false;
+}
+
 bool XHttpContext::IsBodyShort(int64_t received) {
-  if (contentLength_ < 0 || received >= contentLength_) return false;
+  if (announcedLength_ < 0 || received >= announcedLength_) return false;
   RecordError(XHttpErrReadFile, ERROR_INTERNET_CONNECTION_RESET);
+  return true;
+}
+
+bool XHttpContext::IsOverSizeLimit(int64_t received) {
+  if (options_.sizeLimit <= 0 || received <= options_.sizeLimit) return false;
+  RecordError(XHttpErrSizeLimit, ERROR_FILE_TOO_LARGE);
   return true;
 }
 
@@ -367,12 +404,7 @@ bool XHttpContext::ReadToStream(XWriteStream* stream) {
       return false;
     }
     received += got;
-    // sizeLimit bounds the body: a transfer ends once it has received more
-    // than sizeLimit bytes (0 or less: no bound).
-    if (options_.sizeLimit > 0 && received > options_.sizeLimit) {
-      RecordError(XHttpErrSizeLimit, ERROR_FILE_TOO_LARGE);
-      return false;
-    }
+    if (IsOverSizeLimit(received)) return false;
   }
 }
 

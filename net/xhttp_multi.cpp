@@ -46,7 +46,9 @@ struct MultiTransfer {
   uint32_t sleepInterval = 0;
   XHttpOptions options;
   LONG id = 0;
-  XHttpMultiResult* result = nullptr;  // the caller's, alive until COMPLETE
+  // This thread's own reference: the record lives until the thread has
+  // made its last write, however early the caller lets go of it.
+  RefPtr<XHttpMultiResult> result;
 };
 
 bool IsSet(HANDLE event) { return WaitForSingleObject(event, kPollMs) == WAIT_OBJECT_0; }
@@ -201,7 +203,7 @@ int Controller::Race() {
 }
 
 bool Controller::Finish(int winner) {
-  XHttpMultiResult& result = *t_.result;
+  XHttpMultiResult& result = *t_.result.Get();
   if (winner < 0) {
     if (chosen_ < 0) {
       result.httperr = lastErr_;
@@ -258,8 +260,8 @@ unsigned __stdcall ControllerThread(void* parameter) {
 }  // namespace
 
 bool XHttpMulti_GetAsync(const XHttpMultiRequest& request, const XHttpOptions* options,
-                         XHttpMultiResult* result) {
-  if (result == nullptr) {
+                         const RefPtr<XHttpMultiResult>& result) {
+  if (!result) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
@@ -281,7 +283,7 @@ bool XHttpMulti_GetAsync(const XHttpMultiRequest& request, const XHttpOptions* o
   transfer->sleepInterval = request.sleepInterval;
   if (options != nullptr) transfer->options = *options;
   if (!request.agent.empty()) transfer->options.agent = request.agent;
-  transfer->result = result;
+  transfer->result = result.Share();
   transfer->id = InterlockedIncrement(&g_lastMultiId);
 
   const uintptr_t thread =

@@ -8,6 +8,9 @@ packages+=(g++ zlib1g-dev binutils)  # the native CRC-32 benchmark against zlib;
 packages+=(fonts-wqy-zenhei)  # CJK glyphs for the Japanese and Korean window texts under Wine
 packages+=(nginx-light)        # a real web server as a mirror in the race tests and the benchmark
 packages+=(wine32:i386)       # runs the 32-bit release, the program users download
+# The parsers' fuzz build (scripts/fuzz.sh): clang's libFuzzer and sanitizers,
+# 32-bit like the release so that long is 32 bits as on Windows.
+packages+=(clang-14 libclang-rt-14-dev lib32stdc++-12-dev libc6-dev-i386)
 # The 32-bit Wine comes from the i386 architecture of the same archive.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386

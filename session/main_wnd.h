@@ -84,7 +84,9 @@ class CMainWnd : public CWindowImpl {
   std::wstring setupFilePath;
   XHyperLinkStatic homepageLink;
   DibBuffer backBuffer;
-  XHttpMultiResult multiResult;   // written by the download's controller thread until COMPLETE
+  // The download's outcome, shared with its controller thread, which writes
+  // it until COMPLETE and may outlive this window.
+  RefPtr<XHttpMultiResult> multiResult = XHttpMultiResult::Create();
 };
 
 // The version-info URL on the version server.

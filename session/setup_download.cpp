@@ -100,7 +100,7 @@ void CMainWnd::StartSetupDownload() {
     if (!setupUrls[slot].empty()) mirrors += FormatText(L", %d=%s", slot + 1, setupUrls[slot].c_str());
   }
   AppendSetupLog(L"setup download to " + setupFilePath + L" from mirrors" + mirrors);
-  if (!XHttpMulti_GetAsync(request, &options, &multiResult)) {
+  if (!XHttpMulti_GetAsync(request, &options, multiResult)) {
     const DWORD lastError = GetLastError();
     stage = StageIdle;
     ShowFailure(GetUiText(L"TEXT_DOWNLOAD_FAILED"),
@@ -115,10 +115,10 @@ void CMainWnd::StartSetupDownload() {
 void CMainWnd::OnSetupDownloadComplete(int result) {
   const std::wstring failedText = GetUiText(L"TEXT_DOWNLOAD_FAILED");
   if (result == 0) {
-    ShowFailure(FormatText(L"%s (%d-%u)", failedText.c_str(), multiResult.httperr, multiResult.syserr),
+    ShowFailure(FormatText(L"%s (%d-%u)", failedText.c_str(), multiResult->httperr, multiResult->syserr),
                 FormatText(L"err at setupfile file download(3), chonsenURL:%s, id:%d, errLine:%d, httperr:%d, syserr:%u",
-                           multiResult.chosenUrl.c_str(), multiResult.chosenIndex, multiResult.errLine,
-                           multiResult.httperr, multiResult.syserr));
+                           multiResult->chosenUrl.c_str(), multiResult->chosenIndex, multiResult->errLine,
+                           multiResult->httperr, multiResult->syserr));
     stage = StageIdle;
     return;
   }

@@ -3,8 +3,6 @@
 // Also the two error-message handlers, which serve both transfers.
 #include <windows.h>
 
-#include <cwchar>
-
 #include "config/ini_document.h"
 #include "config/ui_text.h"
 #include "config/version_info.h"
@@ -148,9 +146,7 @@ void CMainWnd::OnVersionCheckComplete(int result) {
   for (int slot = 0; slot < 5; ++slot) setupUrls[slot] = IsWebUrl(info.urls[slot]) ? info.urls[slot] : L"";
   sleepInterval = info.sleepInterval;
   setupFileName = info.fileName;
-  // wcstoul rules: white space, optional 0x, stops at the first non-digit;
-  // no digits give 0, more than 32 bits give 0xFFFFFFFF (compare skipped).
-  setupCrc = static_cast<uint32_t>(wcstoul(info.crc32Text.c_str(), nullptr, 16));
+  setupCrc = Crc32FromText(info.crc32Text);
   setupSha256Text = info.sha256Text;
 
   StartSetupDownload();

@@ -3,6 +3,7 @@ import os
 import re
 import subprocess
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -419,6 +420,74 @@ class SetupLog(Scenario):
                 logged = self.log_events()
                 self.assertEqual((logged[0][:6], logged[-1]), ("start ", "exit code 0"))
                 self.assertEqual((kept in logged, dropped in logged), (kept is not None, False))
+
+
+class ClosingAtAnyMoment(Scenario):
+    """WM_CLOSE at moments of both transfers ends every run with exit code 0, silent or not."""
+
+    def tearDown(self):
+        RIG.version_server.faults.clear()
+
+    def test_close_during_every_stage_of_both_transfers(self):
+        started = lambda slot: (lambda rig: bool(rig.mirrors[slot].requests))  # noqa: E731
+        ended = lambda rig: bool(rig.mirrors[0].requests) and rig.mirrors[0].requests[0]["body_size"] is not None  # noqa: E731
+        moments = [  # version-server faults, mirror faults per slot, when to close
+            ("version server answers late", {"delay_ms": "5000"}, [{}], lambda rig: bool(rig.version_server.requests)),
+            ("version file drips", {"rate": "40", "chunk": "1"}, [{}], lambda rig: bool(rig.version_server.requests)),
+            ("mirrors answer late", {}, [{"delay_ms": "5000"}] * 2, started(1)),
+            ("during the race", {}, [{"rate": 400000}, {"rate": 300000}], started(1)),
+            ("after the pick", {}, [{"burst": 300000, "rate": 100000}, {"rate": 20000}],
+             lambda rig: started(1)(rig) and time.sleep(0.3) is None),
+            ("as the chosen body ends", {}, [{}], ended),
+        ]
+        for name, version_faults, mirrors, close_when in moments:
+            for args in ([], ["/S"]):
+                for attempt in range(5):
+                    with self.subTest(moment=name, args=args, attempt=attempt):
+                        RIG.clean_temp()
+                        RIG.version_server.faults = dict(version_faults)
+                        RIG.publish_version(RIG.version_text(urls=[RIG.mirror_url(i, "good", **f)
+                                                                   for i, f in enumerate(mirrors)]))
+                        result = RIG.run(args, close_when=close_when, receiver=False, timeout=60)
+                        self.assertEqual((result.exit_code, result.reports), (0, []))
+
+
+class HostileServers(Scenario):
+    def tearDown(self):
+        RIG.version_server.faults.clear()
+
+    def test_hostile_servers_and_version_files_end_the_run_as_failures(self):
+        size = os.path.getsize(RIG.setups["good"])
+        mirror = lambda **faults: RIG.version_text(urls=[RIG.mirror_url(0, "good", **faults)])  # noqa: E731
+        version_failed = "OnXHttpErr() - cannot download version file XHTTPERR:%d"  # then two more reports
+        cases = [  # version-server faults, version file, the first report (None: the run succeeds), version file left
+            ({"serve": "/gen/40000000", "nolength": "1"}, None, version_failed % 21, False),  # stopped at the size limit
+            ({"length": "2147483648"}, None, version_failed % 14, True),
+            ({"length": "99999999999"}, None, version_failed % 14, True),
+            ({"redirect": "file:///C:/windows/win.ini"}, None, version_failed % 9, True),
+            ({"redirect": "ftp://127.0.0.1:1/v.ini"}, None, version_failed % 9, True),
+            ({"headers": "3000000"}, None, None, True),  # megabytes of headers are taken
+            ({}, "[VERSION]\n" + "k=\n" * 10485756, "err at open version file", True),  # fits the size limit, not memory
+            ({}, RIG.version_text(urls=[RIG.mirror_url(0, "good", status=404), RIG.mirror_url(1, "good")],
+                                  sleep_interval=-1), None, True),  # the second mirror starts after 10 s
+            ({}, mirror(length=size - 1000), "err - diff crc of the setup file - crc_svr:", True),  # more than announced
+            ({}, mirror(reset_after=400000, rate=2000000), "err at setupfile file download(3)", True),
+            ({}, mirror(redirect="file:///C:/windows/win.ini"), "OnXHttpErr() at setupfile file download XHTTPERR:9", True),
+        ]
+        for faults, text, log, left in cases:
+            with self.subTest(faults=faults, text=(text or "")[:40]):
+                RIG.clean_temp()
+                RIG.version_server.faults = faults
+                RIG.publish_version(text or RIG.version_text())
+                result = RIG.run(["/S"], receiver=False, timeout=60)
+                self.assertEqual((result.exit_code, result.launches), (1, []) if log else (0, ["/S  "]))
+                self.assertTrue(log is None or result.logs[0].startswith(log), result.logs)
+                if log and log.startswith(version_failed[:20]):
+                    self.assertReport(result.reports[2], "err - cannot download version file(2)")
+                self.assertEqual(os.path.exists(self.temp_file("tarnwick.versioninfo.ini")), left)
+                # Only a whole body is ever written: after a failed race the file is empty.
+                setup = self.temp_file("TARNWICK-SETUP.EXE")
+                self.assertIn(os.path.getsize(setup) if os.path.exists(setup) else 0, (0, size - 1000, size))
 
 
 class OldWindows(Scenario):

@@ -2,8 +2,8 @@
 """Local HTTP/HTTPS test servers with faults chosen by the query string.
 
 `test_server.py --state STATE` (run by wine-env.sh) serves STATE/www over plain
-HTTP and over HTTPS with an expired and with a wrong-host certificate, and
-writes the ports to STATE/servers.env. The end-to-end rig imports FaultServer.
+HTTP and over HTTPS with a good, an expired and a wrong-host certificate and one
+that never answers the TLS handshake, and writes the ports to STATE/servers.env. The end-to-end rig imports FaultServer.
 
 Paths: /gen/<size> a body of <size> bytes, byte i = (i * 31 + (i >> 11)) & 0xFF;
 /echo... the request target and "User-Agent: ..."; anything else the file of
@@ -11,9 +11,14 @@ that path under the docroot, 404 when missing. Query parameters (combinable,
 stateless so that they can travel inside mirror URLs): status=<code>,
 redirect=<target> (301), nolength=1 (the body ends with the connection),
 rate=<bytes per second>, burst=<n> bytes sent at once before the rate applies
-(as a server that hands out an allowance before it paces), delay_ms=<n> before
-answering, drop_after=<n> bytes then close, stall_after=<n> bytes then hold the
-connection (at most 120 s). Each request's record gets body_size and body_sent
+(as a server that hands out an allowance before it paces), chunk=<n> bytes per
+write when throttled (1: a drip), delay_ms=<n> before answering, drop_after=<n>
+bytes then close, reset_after=<n> bytes then a TCP reset, stall_after=<n> bytes
+then hold the connection (at most 120 s), length=<n> announced instead of the
+body's size, headers=<n> bytes of filler headers, serve=<path> in place of the
+requested one. A server's `faults` apply to every request (the version server's
+path is fixed); faults["stall_handshake"] holds TLS connections unanswered.
+Each request's record gets body_size and body_sent
 when its answer ends; the fixture's HTTP server also appends "<target> <sent>"
 to STATE/sent-http.log (the benchmark's count of the losers' bytes).
 """
@@ -23,6 +28,7 @@ import select
 import signal
 import socket
 import ssl
+import struct
 import threading
 import time
 import urllib.parse
@@ -55,7 +61,7 @@ class _Handler(BaseHTTPRequestHandler):
     def do_GET(self):
         owner = self.server.owner
         split = urllib.parse.urlsplit(self.path)
-        query = {k: v[0] for k, v in urllib.parse.parse_qs(split.query, keep_blank_values=True).items()}
+        query = dict(owner.faults, **{k: v[0] for k, v in urllib.parse.parse_qs(split.query, keep_blank_values=True).items()})
         self.entry = {"path": split.path, "query": split.query, "headers": dict(self.headers.items()),
                       "body_size": None, "body_sent": 0}
         with owner.lock:
@@ -64,7 +70,7 @@ class _Handler(BaseHTTPRequestHandler):
         if number.get("delay_ms") and owner.stopping.wait(number["delay_ms"] / 1000.0):
             self.close_connection = True
             return
-        path = urllib.parse.unquote(split.path)
+        path = urllib.parse.unquote(query.get("serve", split.path))
         if "redirect" in query:
             self.send_response(301)
             self.send_header("Location", query["redirect"])
@@ -89,11 +95,14 @@ class _Handler(BaseHTTPRequestHandler):
             self.send_header("Connection", "close")
             self.close_connection = True
         else:
-            self.send_header("Content-Length", str(size))
+            self.send_header("Content-Length", str(number.get("length", size)))
+            self.close_connection = number.get("length", size) > size  # the client sees the body cut short
+        for i in range(number.get("headers", 0) // 1000):
+            self.send_header("X-Fill-%d" % i, "f" * 980)
         self.end_headers()
-        limit = min([size] + [number[k] for k in ("stall_after", "drop_after") if k in number])
+        limit = min([size] + [number[k] for k in ("stall_after", "drop_after", "reset_after") if k in number])
         rate, burst, start, sent = number.get("rate"), number.get("burst", 0), time.monotonic(), 0
-        chunk = max(1024, min(65536, rate // 500)) if rate else 65536  # steps of about 2 ms when throttled
+        chunk = number.get("chunk") or (max(1024, min(65536, rate // 500)) if rate else 65536)  # about 2 ms steps
         try:
             while sent < limit:
                 n = min(chunk, limit - sent)
@@ -105,7 +114,10 @@ class _Handler(BaseHTTPRequestHandler):
             if limit < size:
                 self.close_connection = True
                 self.wfile.flush()
-                if "drop_after" in number and limit == number["drop_after"]:
+                if "reset_after" in number and limit == number["reset_after"]:
+                    self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                    self.connection.close()  # RST instead of FIN
+                elif "drop_after" in number and limit == number["drop_after"]:
                     self.connection.shutdown(socket.SHUT_RDWR)  # a broken mirror
                 else:
                     self._stall()
@@ -116,12 +128,16 @@ class _Handler(BaseHTTPRequestHandler):
             self.server.owner.record_sent(self.path, sent)
 
     def _stall(self):
-        """Holds the connection until the client goes, the server stops or time is up."""
-        deadline = time.monotonic() + STALL_LIMIT_S
-        while not self.server.owner.stopping.is_set() and time.monotonic() < deadline:
-            readable, _, _ = select.select([self.connection], [], [], 0.2)
-            if readable and not self.connection.recv(4096):
-                return
+        _hold(self.server.owner, self.connection)
+
+
+def _hold(owner, connection):
+    """Holds a connection unanswered until the client goes, the server stops or time is up."""
+    deadline = time.monotonic() + STALL_LIMIT_S
+    while not owner.stopping.is_set() and time.monotonic() < deadline:
+        readable, _, _ = select.select([connection], [], [], 0.2)
+        if readable and not connection.recv(4096):
+            return
 
 
 class _Server(ThreadingHTTPServer):
@@ -136,7 +152,9 @@ class _Server(ThreadingHTTPServer):
     def finish_request(self, request, client_address):
         # On the connection's own thread, so that a slow TLS handshake never holds up the accept loop.
         try:
-            if self.owner.tls is not None:
+            if self.owner.faults.get("stall_handshake"):
+                _hold(self.owner, request)  # the ClientHello is never answered
+            elif self.owner.tls is not None:
                 request.settimeout(30)
                 request = self.owner.tls.wrap_socket(request, server_side=True)
                 request.settimeout(None)
@@ -156,7 +174,7 @@ class FaultServer:
     def __init__(self, port=0, certfile=None, keyfile=None, docroot=None, sent_log=None):
         self.requested_port, self.port, self.sent_log = port, None, sent_log
         self.docroot = os.path.abspath(docroot) if docroot else None
-        self.requests, self.lock, self.stopping = [], threading.Lock(), threading.Event()
+        self.requests, self.lock, self.stopping, self.faults = [], threading.Lock(), threading.Event(), {}
         self.tls = None
         if certfile:
             self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -209,7 +227,9 @@ def main():
     if os.path.exists(sent_log):
         os.remove(sent_log)  # one run's answers
     servers = {"TW_HTTP_PORT": FaultServer(docroot=docroot, sent_log=sent_log), "TW_HTTPS_EXPIRED_PORT": FaultServer(**cert("expired")),
-               "TW_HTTPS_WRONGHOST_PORT": FaultServer(**cert("wronghost"))}
+               "TW_HTTPS_WRONGHOST_PORT": FaultServer(**cert("wronghost")), "TW_HTTPS_PORT": FaultServer(**cert("localhost")),
+               "TW_HTTPS_STALL_PORT": FaultServer(**cert("localhost"))}
+    servers["TW_HTTPS_STALL_PORT"].faults["stall_handshake"] = 1
     for server in servers.values():
         server.start()
     done = threading.Event()

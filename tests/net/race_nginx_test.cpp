@@ -73,16 +73,16 @@ TEST_F(RaceNginxTest, PicksTheFastestMirror) {
     request.targetWindow = recorder.window();
     tw::XHttpOptions options;
     options.receiveTimeout = 5000;
-    tw::XHttpMultiResult result;
-    ASSERT_TRUE(tw::XHttpMulti_GetAsync(request, &options, &result)) << GetLastError();
+    const auto result = tw::XHttpMultiResult::Create();
+    ASSERT_TRUE(tw::XHttpMulti_GetAsync(request, &options, result)) << GetLastError();
     ASSERT_TRUE(recorder.WaitComplete(60000)) << recorder.Sequence();
     EXPECT_EQ(recorder.Of(tw::WM_XHTTP_COMPLETE).at(0).value, 1);
-    EXPECT_EQ(result.chosenIndex, c.chosen);
+    EXPECT_EQ(result->chosenIndex, c.chosen);
     const auto chosen = recorder.Of(tw::WM_XHTTP_MULTI_CHOSEN);
     ASSERT_EQ(chosen.size(), c.chosen < 0 ? 0u : 1u);
     if (c.chosen >= 0) {
       EXPECT_EQ(chosen[0].value, c.chosen);
-      EXPECT_EQ(result.chosenUrl, request.urls[c.chosen]);
+      EXPECT_EQ(result->chosenUrl, request.urls[c.chosen]);
     }
     std::string body;
     ASSERT_TRUE(twtest::ReadWholeFile(path, &body));

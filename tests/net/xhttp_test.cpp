@@ -105,18 +105,52 @@ TEST_F(XHttpTest, AnswersAndFailuresAsMessages) {
   }
 }
 
-TEST_F(XHttpTest, StalledBodyEndsAfterTheReceiveTimeOut) {
-  // Wine ignores the time-out set on the session alone and would wait for ever.
-  MessageRecorder recorder;
-  tw::XHttpOptions options;
-  options.receiveTimeout = 1000;
-  const DWORD start = GetTickCount();
-  Fetch(recorder, base_ + L"/gen/100000?stall_after=5000", L"", &options);
-  EXPECT_LT(GetTickCount() - start, 8000u);
-  EXPECT_EQ(recorder.Last(WM_XHTTP_COMPLETE), 0);
-  // Windows says 12002; Wine passes the socket's WSAETIMEDOUT (10060) on.
-  const LPARAM sys = recorder.Last(WM_XHTTP_ERR_SYS);
-  EXPECT_TRUE(sys == ERROR_INTERNET_TIMEOUT || sys == 10060) << sys;
+TEST_F(XHttpTest, HostileAnswersEndTheTransfer) {
+  constexpr LPARAM kAny = -1;  // the system error where Wine and Windows differ
+  const std::wstring https = nettest::ServerBase(L"TW_HTTPS_PORT");
+  const struct {
+    std::wstring url;
+    int32_t sizeLimit;
+    LPARAM start, err, sys;  // err kNone: the transfer succeeds
+    bool fileStays;
+  } cases[] = {
+      {base_ + L"/gen/10001", 10000, 10001, tw::XHttpErrSizeLimit, ERROR_FILE_TOO_LARGE, false},
+      {base_ + L"/gen/60000?nolength=1", 10000, -1, tw::XHttpErrSizeLimit, ERROR_FILE_TOO_LARGE, false},
+      // A byte every 10 ms: no read ever times out, too little arrives per window.
+      {base_ + L"/gen/3000?rate=100&chunk=1", 0, 3000, tw::XHttpErrReadFile, ERROR_INTERNET_TIMEOUT, true},
+      {base_ + L"/gen/1000?length=2147483648", 0, -1, tw::XHttpErrReadFile, ERROR_INTERNET_CONNECTION_RESET, true},
+      {base_ + L"/gen/1000?length=99999999999", 0, -1, tw::XHttpErrReadFile, ERROR_INTERNET_CONNECTION_RESET, true},
+      {base_ + L"/gen/10?headers=3000000", 0, 10, kNone, kNone, true},
+      // Wine ignores a receive time-out set on the session alone and would wait for ever.
+      {base_ + L"/gen/100000?stall_after=5000", 0, 100000, tw::XHttpErrReadFile, kAny, true},
+      {base_ + L"/gen/400000?rate=400000&reset_after=100000", 0, 400000, tw::XHttpErrReadFile, kAny, true},
+      {base_ + L"/gen/10?delay_ms=60000", 0, kNone, tw::XHttpErrSendRequest, kAny, true},  // never answers
+      // WinINet follows a change of scheme; other schemes end as an unfollowed redirect.
+      {base_ + L"/gen/10?redirect=" + https + L"/gen/20", 0, 20, kNone, kNone, true},
+      {https + L"/gen/10?redirect=" + base_ + L"/gen/20", 0, 20, kNone, kNone, true},
+      {base_ + L"/gen/10?redirect=ftp://127.0.0.1:1/x", 0, kNone, tw::XHttpErrStatus3xx, kAny, true},
+      {base_ + L"/gen/10?redirect=file:///C:/windows/win.ini", 0, kNone, tw::XHttpErrStatus3xx, kAny, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.url.begin(), c.url.end()));
+    MessageRecorder recorder;
+    tw::XHttpOptions options;
+    options.sizeLimit = c.sizeLimit;
+    options.stallWindowMs = 1500;
+    options.receiveTimeout = 2000;
+    options.connectRetries = 1;
+    Fetch(recorder, c.url, L"hostile.bin", &options);
+    EXPECT_EQ(recorder.Last(WM_XHTTP_START), c.start) << recorder.Sequence();
+    // Data-available or read: either may notice a reset first.
+    const LPARAM err = recorder.Last(WM_XHTTP_ERR);
+    EXPECT_TRUE(err == c.err || (c.sys == kAny && c.err == tw::XHttpErrReadFile && err == tw::XHttpErrQueryDataAvailable))
+        << err;
+    if (c.sys != kAny) {
+      EXPECT_EQ(recorder.Last(WM_XHTTP_ERR_SYS), c.sys);
+    }
+    EXPECT_EQ(recorder.Last(WM_XHTTP_COMPLETE), c.err == kNone ? 1 : 0);
+    EXPECT_EQ(GetFileAttributesW(path_.c_str()) != INVALID_FILE_ATTRIBUTES, c.fileStays);
+  }
 }
 
 TEST_F(XHttpTest, CertificateProblemsAreSecurityErrorsUnlessIgnored) {
