@@ -102,6 +102,8 @@ class XHttpContext {
   static std::string EscapeUrl(const std::wstring& url);
 
  private:
+  // HttpSendRequestW, bounded by the time-outs even where WinINet is not.
+  bool SendRequestBounded();
   // The minimum-progress rule after a read of `got` > 0 bytes: true when the
   // window closed with fewer than stallMinBytes in it.
   bool MadeTooLittleProgress(DWORD got);

@@ -1,5 +1,7 @@
 // The connection steps shared by every transfer: Open (URL, session,
 // connection), Send (request, status), ReadChunk and ReadToStream.
+#include <process.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -73,6 +75,39 @@ void SetTimeoutOptions(HINTERNET handle, const XHttpOptions& options) {
   value = options.connectRetries;
   WinInet().InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_RETRIES, &value, sizeof(value));
 }
+
+// HttpSendRequestW on a thread of its own, waited for at most a bound. Some
+// WinINet versions apply no time-out to a TLS handshake that the server never
+// answers, and closing the handles from another thread does not end the wait
+// there. The record is shared by the two threads and freed by the one that lets
+// go last; a caller that gives up hands it the handles, so the stuck call
+// never sees them closed under it, and they close when it returns, if ever.
+struct BoundedSend {
+  // Declared so that destruction closes request, then connection, then session.
+  UniqueInternet session;
+  UniqueInternet connection;
+  UniqueInternet request;
+  HINTERNET target = nullptr;  // the request; the caller keeps it open while it waits
+  BOOL sent = FALSE;
+  DWORD error = ERROR_SUCCESS;
+  LONG references = 2;
+
+  void Release() {
+    if (InterlockedDecrement(&references) == 0) delete this;
+  }
+};
+
+unsigned __stdcall BoundedSendThread(void* parameter) {
+  BoundedSend* call = static_cast<BoundedSend*>(parameter);
+  call->sent = WinInet().HttpSendRequestW(call->target, nullptr, 0, nullptr, 0);
+  call->error = call->sent ? ERROR_SUCCESS : GetLastError();
+  call->Release();
+  return 0;
+}
+
+// ms beyond connectTimeout plus two receive time-outs (the request going out
+// and the answer's headers coming in) before a send counts as stuck.
+constexpr uint64_t kSendMarginMs = 2000;
 
 }  // namespace
 
@@ -282,7 +317,7 @@ bool XHttpContext::Send() {
   // At most two sends: the second only after the user answered the proxy's
   // request for credentials.
   for (int attempt = 0;; ++attempt) {
-    if (!WinInet().HttpSendRequestW(s.request.Get(), nullptr, 0, nullptr, 0)) {
+    if (!SendRequestBounded()) {
       RecordError(XHttpErrSendRequest);
       return false;
     }
@@ -332,6 +367,35 @@ bool XHttpContext::Send() {
     default: code = XHttpErrStatusOther; break;
   }
   RecordError(code, syserr_);
+  return false;
+}
+
+bool XHttpContext::SendRequestBounded() {
+  Impl& s = *impl_;
+  const uint64_t bound = uint64_t{options_.connectTimeout} + 2 * uint64_t{options_.receiveTimeout} + kSendMarginMs;
+  const DWORD waitMs = bound >= INFINITE ? INFINITE : static_cast<DWORD>(bound);
+  BoundedSend* call = new BoundedSend;
+  call->target = s.request.Get();
+  UniqueKernelHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, BoundedSendThread, call, 0, nullptr)));
+  if (!thread) {
+    const DWORD error = GetLastError();
+    delete call;
+    SetLastError(error);
+    return false;
+  }
+  if (WaitForSingleObject(thread.Get(), waitMs) == WAIT_OBJECT_0) {
+    const BOOL sent = call->sent;
+    const DWORD error = call->error;
+    call->Release();
+    SetLastError(error);
+    return sent != FALSE;
+  }
+  // Stuck: the call keeps the handles; this transfer has none left.
+  call->session = std::move(s.session);
+  call->connection = std::move(s.connection);
+  call->request = std::move(s.request);
+  call->Release();
+  SetLastError(ERROR_INTERNET_TIMEOUT);
   return false;
 }
 

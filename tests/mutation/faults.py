@@ -54,6 +54,8 @@ FAULTS = [
     ("net-recv-timeout", "net/xhttp_context.cpp", "value = options.receiveTimeout;\n  WinInet().InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT",
      "value = options.receiveTimeout;\n  WinInet().InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT", "net_xhttp_tests"),
     ("net-security", "net/xhttp_context.cpp", "if (IsSecurityError(systemError)) httperr_ = XHttpErrSecurity;", "", "net_xhttp_tests"),
+    ("net-send-unbounded", "net/xhttp_context.cpp", "INFINITE : static_cast<DWORD>(bound);", "INFINITE : INFINITE;",
+     "net_xhttp_tests"),
     ("net-size-limit", "net/xhttp_context.cpp", "received <= options_.sizeLimit", "received < options_.sizeLimit", "net_xhttp_tests"),
     ("net-escape-del", "net/xhttp_context.cpp", "byte > 0x7F ||", "byte >= 0x7F ||", "net_xhttp_tests"),
     ("net-pick-leader", "net/xhttp_multi.cpp", "if (leader < 0 || received > leaderReceived) {", "if (leader < 0) {", "net_multi_tests"),

@@ -125,6 +125,9 @@ TEST_F(XHttpTest, HostileAnswersEndTheTransfer) {
       {base_ + L"/gen/100000?stall_after=5000", 0, 100000, tw::XHttpErrReadFile, kAny, true},
       {base_ + L"/gen/400000?rate=400000&reset_after=100000", 0, 400000, tw::XHttpErrReadFile, kAny, true},
       {base_ + L"/gen/10?delay_ms=60000", 0, kNone, tw::XHttpErrSendRequest, kAny, true},  // never answers
+      // A TLS handshake never answered: bounded by the time-outs although WinINet itself may wait for ever.
+      {nettest::ServerBase(L"TW_HTTPS_STALL_PORT") + L"/gen/10", 0, kNone, tw::XHttpErrSendRequest,
+       ERROR_INTERNET_TIMEOUT, true},
       // WinINet follows a change of scheme; other schemes end as an unfollowed redirect.
       {base_ + L"/gen/10?redirect=" + https + L"/gen/20", 0, 20, kNone, kNone, true},
       {https + L"/gen/10?redirect=" + base_ + L"/gen/20", 0, 20, kNone, kNone, true},
