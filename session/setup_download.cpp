@@ -34,6 +34,12 @@ UniqueFile PinSetupFile(const std::wstring& path) {
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
+// A name of this run's own, for when the usual one is held by another process.
+std::wstring ReplacementSetupPath(const std::wstring& tempFolder, uint32_t setupCrc) {
+  const uint32_t now = static_cast<uint32_t>(_time64(nullptr));
+  return tempFolder + FormatText(L"TARNWICK-SETUP-%08x-%08x.EXE", setupCrc, now);
+}
+
 }  // namespace
 
 bool CMainWnd::MatchesServerSha256(HANDLE file, std::wstring* localText) const {
@@ -79,8 +85,7 @@ void CMainWnd::StartSetupDownload() {
     Sleep(100);
     if (FileExists(setupFilePath)) {
       // Still there (held open by another process, or a link): download under a new name.
-      const uint32_t now = static_cast<uint32_t>(_time64(nullptr));
-      setupFilePath = tempFolder + FormatText(L"TARNWICK-SETUP-%08x-%08x.EXE", setupCrc, now);
+      setupFilePath = ReplacementSetupPath(tempFolder, setupCrc);
     }
   }
 
@@ -99,9 +104,17 @@ void CMainWnd::StartSetupDownload() {
   for (int slot = 0; slot < 5; ++slot) {
     if (!setupUrls[slot].empty()) mirrors += FormatText(L", %d=%s", slot + 1, setupUrls[slot].c_str());
   }
+  bool started = XHttpMulti_GetAsync(request, &options, multiResult);
+  DWORD lastError = started ? ERROR_SUCCESS : GetLastError();
+  if (!started && lastError == ERROR_SHARING_VIOLATION && setupFilePath == tempFolder + setupFileName) {
+    // Another instance began writing the usual name after the check above.
+    setupFilePath = ReplacementSetupPath(tempFolder, setupCrc);
+    request.filePath = setupFilePath;
+    started = XHttpMulti_GetAsync(request, &options, multiResult);
+    if (!started) lastError = GetLastError();
+  }
   AppendSetupLog(L"setup download to " + setupFilePath + L" from mirrors" + mirrors);
-  if (!XHttpMulti_GetAsync(request, &options, multiResult)) {
-    const DWORD lastError = GetLastError();
+  if (!started) {
     stage = StageIdle;
     ShowFailure(GetUiText(L"TEXT_DOWNLOAD_FAILED"),
                 FormatText(L"err - StartSetupDownload()/XHttpMulti_GetAsync failed, GetLastError()=%u, filePathName=%s",

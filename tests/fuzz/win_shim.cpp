@@ -43,6 +43,14 @@ unsigned long ShimWcstoul(const wchar_t* s, wchar_t** end, int base) {
   return value > 0xFFFFFFFFu ? 0xFFFFFFFFu : minus ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
 }
 
+int lstrcmpiW(const wchar_t* a, const wchar_t* b) {
+  const auto fold = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c | 0x20) : c; };
+  for (;; ++a, ++b) {
+    if (fold(*a) != fold(*b)) return fold(*a) < fold(*b) ? -1 : 1;
+    if (*a == 0) return 0;
+  }
+}
+
 int MultiByteToWideChar(UINT, DWORD, const char* in, int inBytes, wchar_t* out, int outUnits) {
   const auto* b = reinterpret_cast<const unsigned char*>(in);
   int units = 0;

@@ -24,6 +24,8 @@ typedef struct { WORD wProcessorArchitecture; WORD wReserved; DWORD rest[9]; } S
 // UTF-8 whatever the code page; a malformed sequence becomes U+FFFD as with
 // flags 0. The units needed, or written, or 0 when out is too small.
 int MultiByteToWideChar(UINT codePage, DWORD flags, const char* in, int inBytes, wchar_t* out, int outUnits);
+// Case-insensitive for ASCII letters; enough for the device names compared.
+int lstrcmpiW(const wchar_t* a, const wchar_t* b);
 inline HANDLE CreateFileW(const wchar_t*, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) { return INVALID_HANDLE_VALUE; }
 inline HMODULE GetModuleHandleW(const wchar_t*) { return nullptr; }
 inline DWORD GetLastError() { return 0; }
