@@ -11,6 +11,7 @@
 #include "net/internet_handle.h"
 #include "net/wininet_api.h"
 #include "net/xhttp.h"
+#include "support/ref_counted.h"
 
 namespace tw {
 namespace {
@@ -82,7 +83,9 @@ void SetTimeoutOptions(HINTERNET handle, const XHttpOptions& options) {
 // there. The record is shared by the two threads and freed by the one that lets
 // go last; a caller that gives up hands it the handles, so the stuck call
 // never sees them closed under it, and they close when it returns, if ever.
-struct BoundedSend {
+// One send on a thread of its own, shared by the thread and the transfer that
+// waits for it: whoever lets go last deletes it.
+struct BoundedSend : RefCounted<BoundedSend> {
   // Declared so that destruction closes request, then connection, then session.
   UniqueInternet session;
   UniqueInternet connection;
@@ -90,18 +93,13 @@ struct BoundedSend {
   HINTERNET target = nullptr;  // the request; the caller keeps it open while it waits
   BOOL sent = FALSE;
   DWORD error = ERROR_SUCCESS;
-  LONG references = 2;
-
-  void Release() {
-    if (InterlockedDecrement(&references) == 0) delete this;
-  }
 };
 
 unsigned __stdcall BoundedSendThread(void* parameter) {
-  BoundedSend* call = static_cast<BoundedSend*>(parameter);
+  // Adopts the reference the starter took for this thread.
+  const RefPtr<BoundedSend> call(static_cast<BoundedSend*>(parameter));
   call->sent = WinInet().HttpSendRequestW(call->target, nullptr, 0, nullptr, 0);
   call->error = call->sent ? ERROR_SUCCESS : GetLastError();
-  call->Release();
   return 0;
 }
 
@@ -374,27 +372,25 @@ bool XHttpContext::SendRequestBounded() {
   Impl& s = *impl_;
   const uint64_t bound = uint64_t{options_.connectTimeout} + 2 * uint64_t{options_.receiveTimeout} + kSendMarginMs;
   const DWORD waitMs = bound >= INFINITE ? INFINITE : static_cast<DWORD>(bound);
-  BoundedSend* call = new BoundedSend;
+  const RefPtr<BoundedSend> call(new BoundedSend);
   call->target = s.request.Get();
-  UniqueKernelHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, BoundedSendThread, call, 0, nullptr)));
+  call->AddRef();  // the thread's
+  UniqueKernelHandle thread(
+      reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, BoundedSendThread, call.Get(), 0, nullptr)));
   if (!thread) {
     const DWORD error = GetLastError();
-    delete call;
+    call->Release();  // no thread took it
     SetLastError(error);
     return false;
   }
   if (WaitForSingleObject(thread.Get(), waitMs) == WAIT_OBJECT_0) {
-    const BOOL sent = call->sent;
-    const DWORD error = call->error;
-    call->Release();
-    SetLastError(error);
-    return sent != FALSE;
+    SetLastError(call->error);
+    return call->sent != FALSE;
   }
   // Stuck: the call keeps the handles; this transfer has none left.
   call->session = std::move(s.session);
   call->connection = std::move(s.connection);
   call->request = std::move(s.request);
-  call->Release();
   SetLastError(ERROR_INTERNET_TIMEOUT);
   return false;
 }
