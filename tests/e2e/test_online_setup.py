@@ -141,7 +141,7 @@ class SuccessfulRuns(Scenario):
                 RIG.clean_temp()
                 RIG.publish_version(RIG.version_text(setup=setup, crc=crc))
                 result = RIG.run(["/S"], receiver=False)
-                self.assertEqual((result.exit_code, result.launches), (0, ["/S  "]))
+                self.assertEqual((result.exit_code, result.launches), (0, ["/S  "]), result.logs)
 
     def test_dlls_planted_beside_the_program_are_never_loaded(self):
         # Wine prefers its own DLLs unless asked for native ones first, as Windows takes a file beside the program.
@@ -289,7 +289,7 @@ class DownloadFailures(Scenario):
                 RIG.clean_temp()
                 RIG.publish_version(RIG.version_text(filename=name))
                 result = RIG.run(["/S"], receiver=False)
-                self.assertEqual((result.exit_code, result.launches), (0, ["/S  "]))
+                self.assertEqual((result.exit_code, result.launches), (0, ["/S  "]), result.logs)
                 self.assertEqual(crc32_of(self.temp_file("TARNWICK-SETUP.EXE")), crc32_of(RIG.setups["good"]))
         self.assertFalse(os.path.exists(os.path.join(RIG.temp_folder(), "..", "..", "escaped.exe")))
 
