@@ -57,7 +57,9 @@ def sync_tree():
         source, target = os.path.join(ROOT, name), os.path.join(SRC, name)
         if not os.path.exists(target) or read(target) != read(source):
             os.makedirs(os.path.dirname(target), exist_ok=True)
-            shutil.copy2(source, target)
+            # A fresh time stamp: a copy left seeded by an interrupted run is
+            # older than its objects and would not be rebuilt.
+            shutil.copy(source, target)
 
 
 def build(log):
