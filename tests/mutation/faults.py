@@ -60,7 +60,7 @@ FAULTS = [
     ("net-escape-del", "net/xhttp_context.cpp", "byte > 0x7F ||", "byte >= 0x7F ||", "net_xhttp_tests"),
     ("net-pick-leader", "net/xhttp_multi.cpp", "if (leader < 0 || received > leaderReceived) {", "if (leader < 0) {", "net_multi_tests"),
     ("net-pick-window-total", "net/xhttp_multi_pick.cpp", "const int32_t gain = counts[slot] - base_[slot];",
-     "const int32_t gain = counts[slot];", "net_race_nginx_tests"),
+     "const int32_t gain = counts[slot];", "net_multi_tests|net_race_nginx_tests"),
     ("net-length-check", "net/xhttp_multi.cpp", "} else if (length != reference) {", "} else if (length < reference) {", "net_multi_tests"),
     ("net-keep-partial", "net/xhttp_multi.cpp", "  DeleteFileW(name.c_str());\n  result.errLine", "  result.errLine", "net_multi_tests"),
     ("net-worker-success", "net/xhttp_multi_worker.cpp", "success = total == context.contentLength();", "success = true;",

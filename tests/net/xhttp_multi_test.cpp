@@ -8,6 +8,7 @@
 
 #include "harness/test_util.h"
 #include "net/transfer_messages.h"
+#include "net/xhttp_multi_pick.h"
 #include "net_test_util.h"
 
 namespace {
@@ -139,6 +140,29 @@ TEST_F(XHttpMultiTest, FailedFinalWriteRemovesTheFile) {
   EXPECT_EQ(recorder_.Last(WM_XHTTP_ERR), tw::XHttpMultiErrFileWrite);
   EXPECT_EQ(result_->errLine, 509);
   EXPECT_EQ(GetFileAttributesW(request_.filePath.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// The window ranks by what each mirror received in it, not by totals: a slow
+// mirror's early burst must not win; nor must a window in which nobody moved.
+TEST(XHttpMultiPickWindowTest, PicksTheMostReceivedWithinTheWindow) {
+  const struct {
+    const char* what;
+    int32_t opened[5], later[5];
+    DWORD laterMs;
+    int pick;
+  } cases[] = {
+      {"burst ahead, the other faster", {1000000, 100000, -1, -1, -1}, {1250000, 900000, -1, -1, -1}, 500, 1},
+      {"still open", {1000000, 100000, -1, -1, -1}, {1250000, 900000, -1, -1, -1}, 499, -1},
+      {"2 MiB in the window closes it", {300000, 0, -1, -1, -1}, {400000, 2097152, -1, -1, -1}, 50, 1},
+      {"one mirror left", {300000, 200000, -1, -1, -1}, {-1, 250000, -1, -1, -1}, 10, 1},
+      {"nobody moved", {300000, 200000, -1, -1, -1}, {300000, 200000, -1, -1, -1}, 500, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    tw::XHttpMultiPickWindow window;
+    EXPECT_EQ(window.Observe(c.opened, 1000), -1);
+    EXPECT_EQ(window.Observe(c.later, 1000 + c.laterMs), c.pick);
+  }
 }
 
 }  // namespace
