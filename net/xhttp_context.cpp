@@ -83,8 +83,6 @@ void SetTimeoutOptions(HINTERNET handle, const XHttpOptions& options) {
 // there. The record is shared by the two threads and freed by the one that lets
 // go last; a caller that gives up hands it the handles, so the stuck call
 // never sees them closed under it, and they close when it returns, if ever.
-// One send on a thread of its own, shared by the thread and the transfer that
-// waits for it: whoever lets go last deletes it.
 struct BoundedSend : RefCounted<BoundedSend> {
   // Declared so that destruction closes request, then connection, then session.
   UniqueInternet session;
