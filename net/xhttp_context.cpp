@@ -370,7 +370,7 @@ bool XHttpContext::SendRequestBounded() {
   Impl& s = *impl_;
   const uint64_t bound = uint64_t{options_.connectTimeout} + 2 * uint64_t{options_.receiveTimeout} + kSendMarginMs;
   const DWORD waitMs = bound >= INFINITE ? INFINITE : static_cast<DWORD>(bound);
-  const RefPtr<BoundedSend> call(new BoundedSend);
+  RefPtr<BoundedSend> call(new BoundedSend);
   call->target = s.request.Get();
   call->AddRef();  // the thread's
   UniqueKernelHandle thread(
@@ -382,8 +382,11 @@ bool XHttpContext::SendRequestBounded() {
     return false;
   }
   if (WaitForSingleObject(thread.Get(), waitMs) == WAIT_OBJECT_0) {
-    SetLastError(call->error);
-    return call->sent != FALSE;
+    const BOOL sent = call->sent;
+    const DWORD error = call->error;
+    call.Reset();  // freed here, so that nothing runs after the error is set
+    SetLastError(error);
+    return sent != FALSE;
   }
   // Stuck: the call keeps the handles; this transfer has none left.
   call->session = std::move(s.session);
