@@ -52,11 +52,12 @@ bool AppInit() {
 
 void AppTerm() { CoUninitialize(); }
 
-void LogRunStart() {
+void LogRunStart(const PrivateFolder& folder) {
   std::wstring buildTime;
   for (const char* c = BuildTimeString(); *c != '\0'; ++c) buildTime.push_back(static_cast<unsigned char>(*c));
   const AppState& state = GetAppState();
-  BeginSetupLog(FormatText(L"version %d built %s %s, command line: %s, %s (%s), UI language 0x%04x %s", ProtocolNumber,
+  BeginSetupLog(folder.path(),
+                FormatText(L"version %d built %s %s, command line: %s, %s (%s), UI language 0x%04x %s", ProtocolNumber,
                            FormatBuildDate().c_str(), buildTime.c_str(), GetCommandLineW(), GetOsName(GetOsId()),
                            GetOsVersionNumbers().c_str(), GetUserDefaultUILanguage(), state.languageName.c_str()));
 }

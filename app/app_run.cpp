@@ -13,8 +13,8 @@ constexpr wchar_t kInstanceMutexName[] = L"tarnwick-std-setup";
 
 }  // namespace
 
-int AppRun() {
-  CMainWnd mainWnd;
+int AppRun(const PrivateFolder& folder) {
+  CMainWnd mainWnd(folder);
   // A resource of this module: released with the module, not destroyed.
   const HACCEL accelerators =
       LoadAcceleratorsW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kAcceleratorResource));

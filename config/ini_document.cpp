@@ -14,8 +14,7 @@ namespace tw {
 namespace {
 
 constexpr uint32_t kUtf8CodePage = 65001;
-constexpr int32_t kMaxFileSize =
-    0x7FFFFFFF - 2;  // bytes; the buffer adds 2 and ParseBuffer takes int32
+constexpr int32_t kMaxFileSize = 0x7FFFFFFF - 2;  // bytes; ParseBuffer takes int32
 
 // White space for trimming: the C0 controls TAB..CR, space, no-break space,
 // and above Latin-1 whatever the platform classifies as a space (U+3000...).
@@ -167,25 +166,11 @@ uint64_t KeptEstimate(const DecodedText& text) {
   return cost;
 }
 
-// The check for files above LargeFileLimit: their first SampleSize bytes must
-// read in full and parse into at least one section. The file position is put
-// back to the start whatever the outcome.
-bool PassesSampleCheck(HANDLE file) {
-  bool passed = false;
-  std::unique_ptr<uint8_t[]> sample(new (std::nothrow) uint8_t[IniDocument::SampleSize]);
-  if (sample) {
-    DWORD got = 0;
-    if (ReadFile(file, sample.get(), IniDocument::SampleSize, &got, nullptr) &&
-        got == IniDocument::SampleSize) {
-      IniDocument probe;
-      passed = probe.ParseBuffer(sample.get(), static_cast<int32_t>(IniDocument::SampleSize)) &&
-               probe.SectionCount() >= 1;
-    }
-  }
-  // Back to the start for the one read of the whole file; should this fail,
-  // that read comes up short and the load fails there.
-  SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-  return passed;
+// The check for texts above LargeFileLimit: their first SampleSize bytes must
+// parse into at least one section.
+bool PassesSampleCheck(const uint8_t* bytes) {
+  IniDocument probe;
+  return probe.ParseBuffer(bytes, static_cast<int32_t>(IniDocument::SampleSize)) && probe.SectionCount() >= 1;
 }
 
 }  // namespace
@@ -195,25 +180,27 @@ bool IniDocument::LoadFile(const std::wstring& path) {
   UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) return false;
-
   LARGE_INTEGER fileSize{};
   if (!GetFileSizeEx(file.Get(), &fileSize)) return false;
-  if (fileSize.QuadPart == 0) return true;
   // A file that the int32 byte count of ParseBuffer cannot describe is refused
   // outright rather than read in part.
   if (fileSize.QuadPart > kMaxFileSize) return false;
   const auto size = static_cast<DWORD>(fileSize.QuadPart);
-
-  if (size > LargeFileLimit && !PassesSampleCheck(file.Get())) return false;
-
-  // Two zero bytes past the end terminate the text in either encoding.
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size + 2]());
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size == 0 ? 1 : size]);
   if (!buffer) return false;
   DWORD got = 0;
-  if (!ReadFile(file.Get(), buffer.get(), size, &got, nullptr) || got != size) return false;
-  // A file whose text cannot be decoded loads as an empty document; a single
-  // byte is too short to hold anything. A text too large to keep fails.
-  if (size >= 2 && Parse(buffer.get(), static_cast<int32_t>(size)) == ParseOutcome::OverBudget) return false;
+  if (size > 0 && (!ReadFile(file.Get(), buffer.get(), size, &got, nullptr) || got != size)) return false;
+  return LoadBytes(buffer.get(), size);
+}
+
+bool IniDocument::LoadBytes(const uint8_t* bytes, uint64_t size) {
+  Clear();
+  if (size == 0) return true;
+  if (size > static_cast<uint64_t>(kMaxFileSize)) return false;
+  if (size > LargeFileLimit && !PassesSampleCheck(bytes)) return false;
+  // A text that cannot be decoded loads as an empty document; a single byte
+  // is too short to hold anything. A text too large to keep fails.
+  if (size >= 2 && Parse(bytes, static_cast<int32_t>(size)) == ParseOutcome::OverBudget) return false;
   return true;
 }
 

@@ -48,6 +48,9 @@ class IniDocument {
   // when the file cannot be read or its text is more than the document would
   // keep (see ini_document.cpp), the document then empty.
   bool LoadFile(const std::wstring& path);
+  // The same for the `size` bytes at `bytes`, as LoadFile takes a file's:
+  // a load from what was received, never from a file that may have changed.
+  bool LoadBytes(const uint8_t* bytes, uint64_t size);
   // Decodes `length` bytes and adds their sections and entries. False when
   // the bytes cannot be decoded or are more than the document would keep;
   // nothing is added then.

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string_view>
+
 #include "support/file_helpers.h"
 #include "support/format_text.h"
 #include "support/unique_handle.h"
@@ -10,49 +12,55 @@ namespace tw {
 namespace {
 
 constexpr wchar_t kLogFileName[] = L"tarnwick-online-setup.log";
-// Shared by the runs of all instances in the session: every write and the
-// trimming happen under it.
-constexpr wchar_t kLockName[] = L"Local\\tarnwick-online-setup-log";
+// Every write and the trimming happen under an exclusive lock of one byte far
+// beyond any end the file reaches, taken on the file itself: only those who
+// may open the file can hold it, and reading or writing its bytes is never
+// blocked by it.
+constexpr DWORD kLockOffsetHigh = 0x40000000;  // the byte at 2^62
 constexpr DWORD kLockWaitMs = 200;
+constexpr DWORD kLockRetryMs = 5;
 constexpr LONGLONG kSizeCap = 256 * 1024;     // bytes; a line that would reach it is not written
 constexpr LONGLONG kTrimAbove = 192 * 1024;   // bytes; a run that finds more drops the oldest runs
 constexpr DWORD kKeptAtMost = 128 * 1024;     // bytes of the newest whole runs kept then
 constexpr size_t kEventCharsAtMost = 2048;    // UTF-16 units of one event text; more is cut
 constexpr char kStartEvent[] = "start ";
 
-struct SetupLog {
-  UniqueKernelHandle lock;  // the named mutex; null: not logging
-  UniqueFile file;          // open for the whole run; invalid: not logging
-};
-
-SetupLog& TheLog() {
-  static SetupLog log;
-  return log;
+UniqueFile& TheLogFile() {
+  static UniqueFile file;  // open for the whole run; invalid: not logging
+  return file;
 }
 
 // Holds the cross-process lock while it lives. A run that cannot have it
-// within kLockWaitMs (another instance stuck, or the name taken by somebody
-// else) stops logging, so that the wait is paid once at most.
+// within kLockWaitMs (another instance stuck) stops logging, so that the wait
+// is paid once at most.
 class LogLock {
  public:
-  explicit LogLock(SetupLog& log) : log_(log) {
-    const DWORD wait = log.lock ? WaitForSingleObject(log.lock.Get(), kLockWaitMs) : WAIT_FAILED;
-    // Abandoned: an instance ended while writing; its line may be cut, the file is still usable.
-    held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-    if (!held_) {
-      log.file.Reset();
-      log.lock.Reset();
+  explicit LogLock(UniqueFile& file) : file_(file) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+      OVERLAPPED range = LockedRange();
+      held_ = LockFileEx(file.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range) != FALSE;
+      if (held_ || GetTickCount() - start >= kLockWaitMs) break;
+      Sleep(kLockRetryMs);
     }
+    if (!held_) file.Reset();
   }
   ~LogLock() {
-    if (held_) ReleaseMutex(log_.lock.Get());
+    OVERLAPPED range = LockedRange();
+    if (held_) UnlockFileEx(file_.Get(), 0, 1, 0, &range);
   }
   LogLock(const LogLock&) = delete;
   LogLock& operator=(const LogLock&) = delete;
   bool held() const { return held_; }
 
  private:
-  SetupLog& log_;
+  static OVERLAPPED LockedRange() {
+    OVERLAPPED range = {};
+    range.OffsetHigh = kLockOffsetHigh;
+    return range;
+  }
+
+  UniqueFile& file_;
   bool held_ = false;
 };
 
@@ -94,14 +102,15 @@ void WriteLineLocked(HANDLE file, const std::string& line) {
 
 // Offset of the first start line that begins in `tail` after a line end;
 // npos when there is none. Event texts hold no line ends, so every line
-// begins with its time and "[pid N] ".
+// begins with its time and "[pid N] ". Each search stays inside its line, so
+// that a tail of many lines costs one pass.
 size_t FirstRunStart(const std::string& tail) {
   for (size_t end = tail.find('\n'); end != std::string::npos; end = tail.find('\n', end + 1)) {
-    const size_t line = end + 1;
-    const size_t lineEnd = tail.find('\n', line);
-    const size_t pidEnd = tail.find("] ", line);
-    if (pidEnd == std::string::npos || pidEnd > lineEnd) continue;
-    if (tail.compare(pidEnd + 2, sizeof(kStartEvent) - 1, kStartEvent) == 0) return line;
+    const std::string_view line = std::string_view(tail).substr(end + 1, tail.find('\n', end + 1) - (end + 1));
+    const size_t pidEnd = line.find("] ");
+    if (pidEnd != std::string_view::npos && line.substr(pidEnd + 2, sizeof(kStartEvent) - 1) == kStartEvent) {
+      return end + 1;
+    }
   }
   return std::string::npos;
 }
@@ -149,29 +158,26 @@ std::wstring MaskUrlCredentials(const std::wstring& text) {
   return masked;
 }
 
-void BeginSetupLog(const std::wstring& startText) {
-  SetupLog& log = TheLog();
-  // Never the current folder: without a temporary folder there is no log.
-  const std::wstring folder = GetTempFolder();
+void BeginSetupLog(const std::wstring& folder, const std::wstring& startText) {
+  // Never the current folder: without a private folder there is no log.
   if (folder.empty()) return;
-  log.lock.Reset(CreateMutexW(nullptr, FALSE, kLockName));
-  LogLock lock(log);
-  if (!lock.held()) return;
+  UniqueFile& file = TheLogFile();
   // Read and write, no delete sharing: other instances append meanwhile, and
   // nobody can delete or rename the file and put a link in its place.
-  log.file.Reset(OpenFileNoFollow(folder + kLogFileName, GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE));
-  if (!log.file) return;
-  DropOldestRunsLocked(log.file.Get());
-  WriteLineLocked(log.file.Get(), FormatLine(L"start " + startText));
+  file.Reset(OpenFileNoFollow(folder + kLogFileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE));
+  if (!file) return;
+  LogLock lock(file);
+  if (!lock.held()) return;
+  DropOldestRunsLocked(file.Get());
+  WriteLineLocked(file.Get(), FormatLine(L"start " + startText));
 }
 
 void AppendSetupLog(const std::wstring& text) {
-  SetupLog& log = TheLog();
-  if (!log.file) return;
+  UniqueFile& file = TheLogFile();
+  if (!file) return;
   const std::string line = FormatLine(text);
-  LogLock lock(log);
-  if (lock.held()) WriteLineLocked(log.file.Get(), line);
+  LogLock lock(file);
+  if (lock.held()) WriteLineLocked(file.Get(), line);
 }
 
 }  // namespace tw

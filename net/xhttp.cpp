@@ -21,6 +21,7 @@ struct AsyncTransfer {
   HWND target = nullptr;
   XHttpOptions options;
   LONG id = 0;
+  RefPtr<XHttpBody> body;  // this thread's reference; null: not asked for
 };
 
 void PostWithRetry(HWND target, UINT message, LONG id, LPARAM value) {
@@ -47,7 +48,7 @@ void RunTransfer(AsyncTransfer& t) {
         succeeded = !context.IsBodyShort(total);
         break;
       }
-      if (t.stream && !t.stream->Write(buffer, got)) {
+      if ((t.stream && !t.stream->Write(buffer, got)) || (t.body && !t.body->bytes.Write(buffer, got))) {
         // The context's syserr goes out as it stands: the refused write did
         // not pass through the context.
         PostWithRetry(t.target, WM_XHTTP_ERR, t.id, XHttpErrStreamWrite);
@@ -81,6 +82,7 @@ void RunTransfer(AsyncTransfer& t) {
     // bytes of the server's choosing in the caller's folder.
     if (oversize) DeleteFileW(name.c_str());
   }
+  t.body.Reset();  // done with it before the caller may read it
   PostWithRetry(t.target, WM_XHTTP_COMPLETE, t.id, succeeded ? 1 : 0);
 }
 
@@ -93,7 +95,8 @@ unsigned __stdcall TransferThread(void* parameter) {
 }  // namespace
 
 bool XHttp_GetAsync(const std::wstring& url, const std::wstring& filePath, HWND target,
-                    const wchar_t* agent, const XHttpOptions* options, LONG* idOut) {
+                    const wchar_t* agent, const XHttpOptions* options, LONG* idOut,
+                    const RefPtr<XHttpBody>& body) {
   std::unique_ptr<XFileWriteStream> file;
   if (!filePath.empty()) {
     file.reset(new XFileWriteStream);
@@ -111,6 +114,7 @@ bool XHttp_GetAsync(const std::wstring& url, const std::wstring& filePath, HWND 
   transfer->target = target;
   if (options != nullptr) transfer->options = *options;
   if (agent != nullptr) transfer->options.agent = agent;
+  transfer->body = body.Share();
   transfer->id = InterlockedIncrement(&g_lastTransferId);
   if (idOut != nullptr) *idOut = transfer->id;
 

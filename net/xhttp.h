@@ -9,6 +9,7 @@
 #include <string>
 
 #include "net/write_stream.h"
+#include "support/ref_counted.h"
 
 namespace tw {
 
@@ -120,13 +121,32 @@ class XHttpContext {
   uint32_t progressWindowBytes_ = 0;
 };
 
+// The body of an asynchronous transfer as it arrived, for a caller that must
+// read what was received rather than the file, which other processes may
+// change once it is closed. Shared by the caller and the worker thread, which
+// writes it until it posts WM_XHTTP_COMPLETE; the caller reads it after.
+class XHttpBody : public RefCounted<XHttpBody> {
+ public:
+  static RefPtr<XHttpBody> Create() { return RefPtr<XHttpBody>(new XHttpBody); }
+
+  XMemoryWriteStream bytes;  // bounded by the options' sizeLimit
+
+ private:
+  friend class RefCounted<XHttpBody>;
+  XHttpBody() = default;
+  ~XHttpBody() = default;
+};
+
 // Starts a transfer of url into filePath (created anew; empty: the body is
 // counted, not stored) on a detached worker thread that posts the transfer
 // messages to target. agent, when not null, replaces the options' agent;
-// options null means the defaults. False when the file cannot be created (the
-// last error is the creation's) or the thread cannot start.
+// options null means the defaults; body, when given, receives the body too (a
+// body it cannot hold fails the transfer as a refused write). False when the
+// file cannot be created (the last error is the creation's) or the thread
+// cannot start.
 bool XHttp_GetAsync(const std::wstring& url, const std::wstring& filePath, HWND target,
-                    const wchar_t* agent, const XHttpOptions* options, LONG* idOut);
+                    const wchar_t* agent, const XHttpOptions* options, LONG* idOut,
+                    const RefPtr<XHttpBody>& body = RefPtr<XHttpBody>());
 
 // Runs a transfer on the calling thread into the caller's stream. True when
 // the whole body was written.

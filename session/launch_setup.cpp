@@ -1,7 +1,6 @@
 // The last stage of the session: check the setup file's signature and signer,
 // start it with the switches of this run, and close the window.
 #include <windows.h>
-#include <shellapi.h>
 
 #include "app/app_state.h"
 #include "config/ui_text.h"
@@ -36,14 +35,34 @@ bool IsMakerSigner(const Signer& signer) {
   return false;
 }
 
+// Starts the verified file as a program (never as a document: no class
+// registration of the user's, no zone prompt, nothing but an executable),
+// with the private folder as its working folder, so that a DLL it loads by
+// name is looked for only where nobody else writes. False with the last error
+// set when it does not start.
+bool StartSetupProgram(const std::wstring& path, const std::wstring& arguments, const std::wstring& folder) {
+  std::wstring commandLine = FormatText(L"\"%s\" %s", path.c_str(), arguments.c_str());  // writable, for CreateProcessW
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOW;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                      &process)) {
+    return false;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
 }  // namespace
 
 void CMainWnd::LaunchSetup(UniqueFile pinned) {
-  // The process runs elevated and the temporary folder belongs to the user:
-  // the file is held open without write or delete sharing from its checks
-  // until the setup has been started, verified through that handle, and
-  // started by the path the system resolves for it, so that what was verified
-  // is what runs even when a link in the folder path is turned meanwhile.
+  // The process runs elevated: the file is held open without write or delete
+  // sharing from its checks until the setup has been started, verified
+  // through that handle, and started by the path the system resolves for it,
+  // so that what was verified is what runs.
   Signer signer;
   const bool verified = pinned && VerifyExeSignature(setupFilePath, pinned.Get(), &signer);
   AppendSetupLog(FormatText(L"signature %s, signer: %s", verified ? L"valid" : L"not valid", signer.subject.c_str()));
@@ -70,13 +89,19 @@ void CMainWnd::LaunchSetup(UniqueFile pinned) {
     launchPath = setupFilePath;
   }
 
+  const std::wstring arguments = MakeLaunchArguments(GetAppState());
+  AppendSetupLog(FormatText(L"launch \"%s\" %s", launchPath.c_str(), arguments.c_str()));
+  const bool started = StartSetupProgram(launchPath, arguments, privateFolder.path());
+  const DWORD error = GetLastError();
+  pinned.Reset();  // only now: the start has returned
+  if (!started) {
+    // Nothing runs: a failure like any other, never an exit code 0.
+    ShowFailure(GetUiText(L"TEXT_DOWNLOAD_FAILED"),
+                FormatText(L"err - LaunchSetup() CreateProcessW failed, GetLastError()=%u", error));
+    return;
+  }
   SetStatusText(GetUiText(L"TEXT_DOWNLOAD_COMPLETED"));
   stage = StageLaunched;
-  const std::wstring arguments = MakeLaunchArguments(GetAppState());
-  // A failed start is neither shown nor reported: the setup is out of our hands.
-  AppendSetupLog(FormatText(L"launch \"%s\" %s", launchPath.c_str(), arguments.c_str()));
-  ShellExecuteW(nullptr, L"open", launchPath.c_str(), arguments.c_str(), nullptr, SW_SHOW);
-  pinned.Reset();  // only now: the start has returned
   PostMessageW(Hwnd(), WM_CLOSE, 0, 0);
 }
 

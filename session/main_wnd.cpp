@@ -31,7 +31,7 @@ std::wstring DownloadPageUrl() { return L"https://" TARNWICK_WEB_HOST L"/tarnwic
 
 }  // namespace
 
-CMainWnd::CMainWnd() { statusFont.Reset(CreateStatusFont()); }
+CMainWnd::CMainWnd(const PrivateFolder& folder) : privateFolder(folder) { statusFont.Reset(CreateStatusFont()); }
 
 // The font, the buffer and the link go with their owners; the window (when it
 // still exists) with the base.

@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <string>
 
+#include "net/xhttp.h"
 #include "net/xhttp_multi.h"
+#include "support/private_folder.h"
 #include "support/unique_handle.h"
 #include "ui/dib_buffer.h"
 #include "ui/hyperlink_static.h"
@@ -34,7 +36,9 @@ enum MainWndTimer : UINT_PTR {
 
 class CMainWnd : public CWindowImpl {
  public:
-  CMainWnd();
+  // The session's files go to `folder`, which the caller owns and keeps until
+  // the window is gone; without one the version check fails at once.
+  explicit CMainWnd(const PrivateFolder& folder);
   ~CMainWnd() override;
 
   // Creates the hidden window and starts the session. False when the window
@@ -70,8 +74,12 @@ class CMainWnd : public CWindowImpl {
   LRESULT OnPaint();
 
   // The session's state.
+  const PrivateFolder& privateFolder;  // borrowed
   int32_t totalBytes = -1;        // announced setup size; -1 until known
   std::wstring versionFilePath;
+  // What the version check received, shared with its worker thread, which
+  // writes it until COMPLETE; parsed instead of the file.
+  RefPtr<XHttpBody> versionBody;
   std::wstring statusText;
   int32_t stage = StageIdle;
   UniqueFont statusFont;          // created at construction; null: the DC's default font

@@ -35,9 +35,9 @@ UniqueFile PinSetupFile(const std::wstring& path) {
 }
 
 // A name of this run's own, for when the usual one is held by another process.
-std::wstring ReplacementSetupPath(const std::wstring& tempFolder, uint32_t setupCrc) {
+std::wstring ReplacementSetupPath(const std::wstring& folder, uint32_t setupCrc) {
   const uint32_t now = static_cast<uint32_t>(_time64(nullptr));
-  return tempFolder + FormatText(L"TARNWICK-SETUP-%08x-%08x.EXE", setupCrc, now);
+  return folder + FormatText(L"TARNWICK-SETUP-%08x-%08x.EXE", setupCrc, now);
 }
 
 }  // namespace
@@ -57,16 +57,15 @@ bool CMainWnd::MatchesServerSha256(HANDLE file, std::wstring* localText) const {
 
 void CMainWnd::StartSetupDownload() {
   setupFileName = SanitizeSetupFileName(setupFileName);
-  // Without a temporary folder the file would land in the current folder.
-  const std::wstring tempFolder = GetTempFolder();
-  if (tempFolder.empty()) {
-    const DWORD lastError = GetLastError();
+  // Only the private folder: a file that others could have put or changed is
+  // never reused, and nothing is downloaded where others may write.
+  const std::wstring& folder = privateFolder.path();
+  if (!privateFolder.IsValid()) {
     stage = StageIdle;
-    ShowFailure(GetUiText(L"TEXT_DOWNLOAD_FAILED"),
-                FormatText(L"err - StartSetupDownload() temporary folder unknown, GetLastError()=%u", lastError));
+    ShowFailure(GetUiText(L"TEXT_DOWNLOAD_FAILED"), privateFolder.FailureLog(L"StartSetupDownload"));
     return;
   }
-  setupFilePath = tempFolder + setupFileName;
+  setupFilePath = folder + setupFileName;
 
   if (FileExists(setupFilePath)) {
     UniqueFile pinned = PinSetupFile(setupFilePath);
@@ -85,7 +84,7 @@ void CMainWnd::StartSetupDownload() {
     Sleep(100);
     if (FileExists(setupFilePath)) {
       // Still there (held open by another process, or a link): download under a new name.
-      setupFilePath = ReplacementSetupPath(tempFolder, setupCrc);
+      setupFilePath = ReplacementSetupPath(folder, setupCrc);
     }
   }
 
@@ -106,9 +105,9 @@ void CMainWnd::StartSetupDownload() {
   }
   bool started = XHttpMulti_GetAsync(request, &options, multiResult);
   DWORD lastError = started ? ERROR_SUCCESS : GetLastError();
-  if (!started && lastError == ERROR_SHARING_VIOLATION && setupFilePath == tempFolder + setupFileName) {
+  if (!started && lastError == ERROR_SHARING_VIOLATION && setupFilePath == folder + setupFileName) {
     // Another instance began writing the usual name after the check above.
-    setupFilePath = ReplacementSetupPath(tempFolder, setupCrc);
+    setupFilePath = ReplacementSetupPath(folder, setupCrc);
     request.filePath = setupFilePath;
     started = XHttpMulti_GetAsync(request, &options, multiResult);
     if (!started) lastError = GetLastError();

@@ -50,23 +50,22 @@ void CMainWnd::StartCheckVersion() {
   const XHttpOptions options = MakeSessionTransferOptions(Hwnd());
   AppendSetupLog(L"version check " + url);
 
-  // Without a temporary folder both files would land in the current folder.
-  const std::wstring tempFolder = GetTempFolder();
-  if (tempFolder.empty()) {
-    const DWORD lastError = GetLastError();
+  // Without the private folder the files would land where others may write.
+  const std::wstring& folder = privateFolder.path();
+  if (!privateFolder.IsValid()) {
     stage = StageIdle;
-    ShowFailure(GetUiText(L"TEXT_VERSION_CHECK_FAILED"),
-                FormatText(L"err - StartCheckVersion() temporary folder unknown, GetLastError()=%u", lastError));
+    ShowFailure(GetUiText(L"TEXT_VERSION_CHECK_FAILED"), privateFolder.FailureLog(L"StartCheckVersion"));
     ShowWindow(homepageLink.Hwnd(), SW_SHOW);
     return;
   }
-  versionFilePath = tempFolder + kVersionFileName;
-  bool started = XHttp_GetAsync(url, versionFilePath, Hwnd(), agent.c_str(), &options, nullptr);
+  versionFilePath = folder + kVersionFileName;
+  versionBody = XHttpBody::Create();
+  bool started = XHttp_GetAsync(url, versionFilePath, Hwnd(), agent.c_str(), &options, nullptr, versionBody);
   DWORD lastError = started ? ERROR_SUCCESS : GetLastError();
   if (!started && lastError == ERROR_SHARING_VIOLATION) {
-    // Another process holds the usual file open: use a name of our own.
-    versionFilePath = tempFolder + L"tarnwick.versioninfo." + MakeUniqueToken() + L".ini";
-    started = XHttp_GetAsync(url, versionFilePath, Hwnd(), agent.c_str(), &options, nullptr);
+    // Another instance holds the usual file open: use a name of our own.
+    versionFilePath = folder + L"tarnwick.versioninfo." + MakeUniqueToken() + L".ini";
+    started = XHttp_GetAsync(url, versionFilePath, Hwnd(), agent.c_str(), &options, nullptr, versionBody);
     if (!started) lastError = GetLastError();
   }
 
@@ -121,8 +120,9 @@ void CMainWnd::OnVersionCheckComplete(int result) {
     return;
   }
 
+  // What was received, not the file, which others may have replaced since.
   IniDocument document;
-  if (!document.LoadFile(versionFilePath)) {
+  if (!document.LoadBytes(versionBody->bytes.Data(), static_cast<uint64_t>(versionBody->bytes.GetSize()))) {
     ShowFailure(GetUiText(L"TEXT_VERSION_CHECK_FAILED"), L"err at open version file");
     ShowWindow(homepageLink.Hwnd(), SW_SHOW);
     stage = StageFailed;

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "support/format_text.h"
+#include "support/system_library.h"
 
 namespace tw {
 namespace {
@@ -46,13 +47,18 @@ bool FileExists(const std::wstring& path) {
 }
 
 std::wstring GetTempFolder() {
+  // GetTempPath2W gives LocalSystem a folder of its own (C:\Windows\SystemTemp,
+  // not C:\Windows\Temp, where every user may create files); older systems
+  // have only GetTempPathW.
+  decltype(&::GetTempPathW) getTempPath = nullptr;
+  if (!LookUpFunction(GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W", &getTempPath)) getTempPath = GetTempPathW;
   // 260 characters first; when the path needs more (a long TMP), the system
   // says how many, itself bounding them at 32,767. The variable may change
   // between the calls, hence a few rounds.
   std::wstring buffer(kClassicPathLimit, L'\0');
   for (int round = 0; round < 3; ++round) {
-    const DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), &buffer[0]);
-    if (length == 0) return std::wstring();  // last error from GetTempPathW
+    const DWORD length = getTempPath(static_cast<DWORD>(buffer.size()), &buffer[0]);
+    if (length == 0) return std::wstring();  // last error from the call
     if (length < buffer.size()) {
       buffer.resize(length);
       return buffer;

@@ -16,9 +16,9 @@ namespace tw {
 // ERROR_PATH_NOT_FOUND is tried again with the "\\?\" prefix.
 bool FileExists(const std::wstring& path);
 
-// The temporary folder as GetTempPathW reports it (normally ending with a
-// backslash), however long; empty only when the system cannot name one (the
-// last error then says why).
+// The temporary folder as GetTempPath2W (where the system has it) or
+// GetTempPathW reports it (normally ending with a backslash), however long;
+// empty only when the system cannot name one (the last error then says why).
 std::wstring GetTempFolder();
 
 // "%d%d" of the current time in seconds (low 32 bits, signed) and the next

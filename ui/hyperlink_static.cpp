@@ -1,6 +1,6 @@
 #include "ui/hyperlink_static.h"
 
-#include <shellapi.h>
+#include "ui/desktop_shell.h"
 
 namespace tw {
 namespace {
@@ -158,10 +158,21 @@ void XHyperLinkStatic::OnButtonUp() {
   // With no target the post lands in this thread's queue, where no window
   // takes it.
   PostMessageW(notifyTarget_, g_notifyMessage, reinterpret_cast<WPARAM>(this), 0);
-  if (HyperlinkOpensUrl(url_)) {
-    // Best effort: the user sees the browser or nothing.
-    ShellExecuteW(nullptr, L"open", url_.c_str(), nullptr, nullptr, SW_SHOW);
-  }
+  // Never opened with this process's token: by the desktop shell, or the
+  // user gets the address.
+  if (HyperlinkOpensUrl(url_) && !OpenUrlAsDesktopUser(url_)) ShowUrlInstead();
+}
+
+void XHyperLinkStatic::ShowUrlInstead() {
+  const HWND window = Hwnd();
+  CopyTextToClipboard(window, url_);  // best effort: the link shows the address as well
+  if (text_ == url_) return;
+  text_ = url_;
+  SetWindowTextW(window, text_.c_str());
+  RECT bounds = {};
+  GetWindowRect(window, &bounds);
+  MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&bounds), 2);
+  FitToText(bounds.left, bounds.top, bounds.bottom - bounds.top);
 }
 
 void XHyperLinkStatic::OnMouseMove() {

@@ -1,7 +1,8 @@
 // A one-line web link as a child window: blue text, red and underlined while
 // the mouse is over it with the hand cursor; a click posts
-// "WM_HYPERLINK_STATIC_NOTIFY" to the notify target and opens the URL with
-// the shell.
+// "WM_HYPERLINK_STATIC_NOTIFY" to the notify target and has the desktop shell
+// open the URL for the signed-in user (ui/desktop_shell.h); where none does,
+// the link shows the address instead and puts it on the clipboard.
 #pragma once
 
 #include <windows.h>
@@ -53,6 +54,9 @@ class XHyperLinkStatic : public CWindowImpl {
   void OnButtonUp();
   void OnMouseMove();
   void FitToText(int left, int top, int height);
+  // The address as the link's text and on the clipboard, for the user to
+  // open himself.
+  void ShowUrlInstead();
 
   HWND notifyTarget_ = nullptr;
   std::wstring url_;

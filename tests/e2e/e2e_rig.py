@@ -112,6 +112,8 @@ class Rig:
         # The program under test: the build's own, or the one the suite is
         # pointed at (the 32-bit release built with the test servers).
         self.exe = os.environ.get("TW_E2E_EXE") or os.path.join(bindir, "TarnwickOnlineSetup.exe")
+        # The program's folder under the temporary folder ("": the temporary folder itself, as builds before it).
+        self.folder_name = os.environ.get("TW_E2E_FOLDER", "tarnwick-online-setup")
         self.work = os.path.join(state, "e2e")
         self.env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         self.version_docroot, self.mirror_docroot = (os.path.join(self.work, d) for d in ("version", "mirror"))
@@ -147,8 +149,11 @@ class Rig:
             openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca_key, "-out", ca_pem, "-days", "3650",
                     "-subj", "/CN=Tarnwick Test Code Signing CA", "-addext", "basicConstraints=critical,CA:TRUE",
                     "-addext", "keyUsage=critical,keyCertSign")
-        for name, subject in SIGNERS.items():
-            key, pem, chain = (os.path.join(out, name + ext) for ext in (".key", ".pem", ".chain.pem"))
+        # Each signer signs the setup; the maker also signs a DLL, which passes the signature check but is no program.
+        for name, subject, source in [(n, s, base) for n, s in SIGNERS.items()] + [
+                ("dll", SIGNERS["good"], self.planted_dll(pe_machine(base)))]:
+            key, pem, chain = (os.path.join(out, ("good" if name == "dll" else name) + ext)
+                               for ext in (".key", ".pem", ".chain.pem"))
             if not os.path.exists(pem):
                 csr, ext = os.path.join(out, name + ".csr"), os.path.join(out, name + ".ext")
                 openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", csr, "-subj", subject)
@@ -162,7 +167,7 @@ class Rig:
             if os.path.exists(signed):
                 os.remove(signed)
             subprocess.run(["osslsigncode", "sign", "-certs", chain, "-key", key, "-h", "sha256", "-n", "Tarnwick Setup",
-                            "-in", base, "-out", signed], check=True, stdout=subprocess.DEVNULL)
+                            "-in", source, "-out", signed], check=True, stdout=subprocess.DEVNULL)
             self.setups[name] = signed
         self.setups["unsigned"] = base
         tampered = bytearray(read(self.setups["good"]))
@@ -178,17 +183,30 @@ class Rig:
             server.stop()
 
     # ---- the prefix -------------------------------------------------------
-    def temp_folder(self):
+    def system_temp(self):
+        """The temporary folder, where every program of the account may write."""
         return [f for f in glob.glob(os.path.join(self.env["WINEPREFIX"], "drive_c", "users", "*", "Temp"))
                 if "/Public/" not in f][0]
 
+    def temp_folder(self):
+        """The program's folder, where its files are."""
+        return os.path.join(self.system_temp(), self.folder_name)
+
     def temp_win(self):
-        return "C:\\users\\%s\\Temp\\" % os.path.basename(os.path.dirname(self.temp_folder()))
+        return "C:\\users\\%s\\Temp\\%s" % (os.path.basename(os.path.dirname(self.system_temp())),
+                                             self.folder_name + "\\" if self.folder_name else "")
 
     def clean_temp(self):
-        for pattern in ("tarnwick.versioninfo*", "TARNWICK-SETUP*", "*.EXE", "sub", "*tarnwick-online-setup*"):
-            for path in glob.glob(os.path.join(self.temp_folder(), pattern)):
-                shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
+        """Empties the program's folder, which stays as between runs, and takes from the temporary folder what
+        runs and tests leave there (fresh folders of the program included)."""
+        folder = self.temp_folder()
+        if os.path.islink(folder) or os.path.isfile(folder):  # put in the folder's place by a test
+            os.remove(folder)
+        os.makedirs(folder, exist_ok=True)
+        for path in set(glob.glob(os.path.join(folder, "*")) + [p for pattern in ("tarnwick*", "TARNWICK*", "*.EXE", "*.dll")
+                                                               for p in glob.glob(os.path.join(self.system_temp(), pattern))
+                                                               if p.rstrip("/") != folder.rstrip("/")]):
+            shutil.rmtree(path) if os.path.isdir(path) and not os.path.islink(path) else os.remove(path)
 
     def wine(self, *args, **kw):
         return subprocess.Popen((WINE,) + args, env=kw.pop("env", self.env), stdin=subprocess.DEVNULL,
@@ -221,14 +239,14 @@ class Rig:
         return dict(field.split("=", 1) for field in text.split("\t")) if "=" in text else {}
 
     @contextlib.contextmanager
-    def holding(self, path_win):
-        """Another Windows process holds path_win open without sharing."""
+    def holding(self, path_win, command="hold", *args):
+        """Another Windows process holds path_win open without sharing (or does another tw_wintool command)."""
         out = os.path.join(self.work, "hold.out")
         with open(out, "wb") as f:
-            holder = self.wine(os.path.join(self.bindir, "tw_wintool.exe"), "hold", path_win, stdout=f)
+            holder = self.wine(os.path.join(self.bindir, "tw_wintool.exe"), command, path_win, *args, stdout=f)
         try:
             if not wait_for(lambda: b"held" in read(out), 20):
-                raise RuntimeError("could not hold " + path_win)
+                raise RuntimeError("could not %s %s" % (command, path_win))
             yield
         finally:
             holder.kill()
@@ -264,15 +282,20 @@ class Rig:
         lines += ["sleepInterval = %s" % sleep_interval] if sleep_interval is not None else []
         return "\n".join(lines) + "\n"
 
-    def plant_dlls(self, exe):
-        """A copy of exe in a folder of its own beside DLLs of ours named as system DLLs; the copy and the log
-        that those DLLs write when they are loaded."""
-        machine = pe_machine(exe)
+    def planted_dll(self, machine):
+        """tests/e2e/planted_dll.c built for machine ("i386" or "x86_64")."""
         dll = os.path.join(self.work, "planted-%s.dll" % machine)
         if not os.path.exists(dll):
             subprocess.run(["%s-w64-mingw32-gcc-win32" % {"i386": "i686"}.get(machine, machine), "-shared", "-s", "-O1",
                             "-static-libgcc", "-o", dll, os.path.join(os.path.dirname(__file__), "planted_dll.c")],
                            check=True)
+        return dll
+
+    def plant_dlls(self, exe):
+        """A copy of exe in a folder of its own beside DLLs of ours named as system DLLs; the copy and the log
+        that those DLLs write when they are loaded."""
+        machine = pe_machine(exe)
+        dll = self.planted_dll(machine)
         folder = os.path.join(self.work, "planted-" + machine)
         shutil.rmtree(folder, ignore_errors=True)
         os.makedirs(folder)

@@ -1,6 +1,8 @@
 // Stands in for the real setup program in the end-to-end tests: appends the
 // command line it was started with (UTF-8, one line) to the file named by the
-// environment variable TW_E2E_LAUNCH_LOG, then ends.
+// environment variable TW_E2E_LAUNCH_LOG (without it, started by a process
+// other than the test's, to this program's path + ".launch.log"), loads
+// "version.dll" by name as setups do, then ends.
 #include <windows.h>
 
 #include <string>
@@ -17,8 +19,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   volatile unsigned char touch = kPadding[GetTickCount() & 0xFFFFF];
   (void)touch;
   wchar_t logPath[MAX_PATH];
-  const DWORD length = GetEnvironmentVariableW(L"TW_E2E_LAUNCH_LOG", logPath, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return 2;
+  DWORD length = GetEnvironmentVariableW(L"TW_E2E_LAUNCH_LOG", logPath, MAX_PATH);
+  if (length == 0 && (length = GetModuleFileNameW(nullptr, logPath, MAX_PATH - 12)) != 0) lstrcatW(logPath, L".launch.log");
+  if (length == 0 || length >= MAX_PATH - 12) return 2;
   const std::wstring line = std::wstring(GetCommandLineW()) + L"\n";
   const int size = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0,
                                        nullptr, nullptr);
@@ -30,5 +33,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   DWORD written = 0;
   WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
   CloseHandle(file);
+  LoadLibraryW(L"version.dll");  // searched for in this program's folder first, as a setup's imports are
   return 0;
 }

@@ -1,6 +1,8 @@
 """End-to-end runs of the real online setup under Wine against local servers (e2e_rig.py)."""
+import contextlib
 import os
 import re
+import shutil
 import subprocess
 import sys
 import time
@@ -58,6 +60,8 @@ class SuccessfulRuns(Scenario):
         result = RIG.run()
         self.assertEqual((result.exit_code, result.launches, result.reports), (0, ["/onlineSetup"], []))
         self.assertTrue(os.path.exists(self.temp_file("tarnwick.versioninfo.ini")))
+        # The folder of earlier runs is taken again; the fresh one made to compare its owner with is gone.
+        self.assertEqual([n for n in os.listdir(RIG.system_temp()) if "tarnwick" in n], [RIG.folder_name])
         self.assertEqual(crc32_of(self.temp_file("TARNWICK-SETUP.EXE")), crc32_of(RIG.setups["good"]))
         self.assertEqual([r["path"] for r in RIG.version_server.requests], ["/tarnwick.std/versioninfo.ini"])
         self.assertEqual(RIG.version_server.requests[0]["headers"].get("User-Agent"), USER_AGENT)
@@ -165,11 +169,11 @@ class SuccessfulRuns(Scenario):
         self.assertIn("ONLINE-SETUP, StartSetupDownload() - , , , %s, " % urls[3], [t["text"] for t in result.traces])
 
     def test_setup_is_started_by_the_path_of_the_file_that_was_verified(self):
-        link = os.path.join(os.path.dirname(RIG.temp_folder()), "TempLink")  # a temporary folder reached by a link
+        link = RIG.system_temp() + "Link"  # a temporary folder reached by a link
         os.path.lexists(link) and os.remove(link)
-        os.symlink(RIG.temp_folder(), link)
+        os.symlink(RIG.system_temp(), link)
         try:
-            result = RIG.run(receiver=False, win_env=dict(TMP=RIG.temp_win()[:-1] + "Link"))
+            result = RIG.run(receiver=False, win_env=dict(TMP=RIG.temp_win().split("\\Temp\\")[0] + "\\TempLink"))
         finally:
             os.remove(link)
         self.assertEqual((result.exit_code, result.programs), (0, [RIG.temp_win() + "TARNWICK-SETUP.EXE"]))
@@ -337,7 +341,8 @@ class SignatureFailures(Scenario):
                            ("other", "err - VerifyExeSignature() signer mismatch, subject:"),
                            ("lower", "err - VerifyExeSignature() signer mismatch, subject:"),
                            ("o-spoof", "err - VerifyExeSignature() signer mismatch, subject:"),
-                           ("cn-spoof", "err - VerifyExeSignature() signer mismatch, subject:")):
+                           ("cn-spoof", "err - VerifyExeSignature() signer mismatch, subject:"),
+                           ("dll", "err - LaunchSetup() CreateProcessW failed, GetLastError()=193")):  # no program
             with self.subTest(setup=setup):
                 RIG.clean_temp()
                 RIG.publish_version(RIG.version_text(setup=setup))
@@ -345,6 +350,48 @@ class SignatureFailures(Scenario):
                 self.assertEqual((result.exit_code, result.launches, len(result.reports)), (1, [], 1))
                 self.assertTrue(result.logs[0].startswith(log), result.logs[0])
                 self.assertTrue(os.path.exists(self.temp_file("TARNWICK-SETUP.EXE")))
+
+
+class Attacks(Scenario):
+    """What a program of another account (a standard user's, or the user's unelevated ones) can do in the
+    temporary folder while the elevated program runs. Each attack runs for some rounds; none may ever win."""
+
+    def test_nothing_another_account_writes_is_trusted(self):
+        temp, victim, loaded = RIG.system_temp(), os.path.join(RIG.work, "victim"), os.path.join(RIG.work, "loaded.log")
+        fixed = os.path.join(temp, "tarnwick-online-setup")
+        forged = os.path.join(RIG.work, "forged.ini")  # its own mirror, an older setup of the maker, no CRC check
+        with open(forged, "w") as f:
+            f.write(RIG.version_text(setup="longer", crc="FFFFFFFF", urls=[RIG.mirror_url(1, "longer")]))
+        plant_dll = lambda: shutil.copyfile(RIG.planted_dll(pe_machine(RIG.setups["good"])),  # noqa: E731
+                                            os.path.join(temp, "version.dll"))
+        rows = [  # attack, rounds, planted before the run, the attacker's tw_wintool command, environment, won
+            ("version file replaced once closed", 8, None, (RIG.temp_win() + "tarnwick.versioninfo.ini", "replace",
+                                                            win_path(forged)), {}, lambda: bool(RIG.mirrors[1].requests)),
+            ("the maker's setup planted", 1, lambda: shutil.copyfile(RIG.setups["good"], os.path.join(
+                temp, "TARNWICK-SETUP.EXE")), None, {}, lambda: not RIG.mirrors[0].requests),
+            ("a DLL beside the setup", 1, plant_dll, None, dict(WINEDLLOVERRIDES="mscoree,mshtml=;version=n,b",
+                                                               TW_E2E_PLANT_LOG=win_path(loaded)),
+             lambda: os.path.exists(loaded)),
+            ("a link in the folder's place", 1, lambda: shutil.rmtree(fixed, ignore_errors=True) or os.symlink(
+                victim, fixed), None, {}, lambda: bool(os.listdir(victim))),
+            ("the log's lock name held", 1, None, ("Local\\tarnwick-online-setup-log", "mutex"), {},
+             lambda: not os.path.exists(self.temp_file(LOG)) or b"] exit code 0" not in read(self.temp_file(LOG))),
+        ]
+        for attack, rounds, plant, command, env, won in rows:
+            with self.subTest(attack=attack):
+                outcomes = []
+                for _ in range(rounds):
+                    RIG.clean_temp()
+                    shutil.rmtree(victim, ignore_errors=True)
+                    os.makedirs(victim)
+                    os.path.exists(loaded) and os.remove(loaded)
+                    plant and plant()
+                    with RIG.holding(*command) if command else contextlib.nullcontext():
+                        result = RIG.run(["/S"], receiver=False, env=env)
+                    outcomes.append("won" if won() else "ok" if (result.exit_code, len(result.launches)) == (0, 1)
+                                    else "failed: %s" % result.logs)
+                self.assertEqual(outcomes, ["ok"] * rounds)
+        RIG.clean_temp()
 
 
 class SetupLog(Scenario):

@@ -118,7 +118,12 @@ case "$cmd" in
     export WINEPREFIX="$state/prefix" WINEDEBUG=-all DISPLAY="$display" WINEDLLOVERRIDES="mscoree,mshtml="
     mkdir -p "$WINEPREFIX"
     "$WINESERVER" -p >>"$log" 2>&1
-    [ -f "$WINEPREFIX/system.reg" ] || "$WINE" wineboot -i >>"$log" 2>&1 || fail "wineboot failed"
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      "$WINE" wineboot -i >>"$log" 2>&1 || fail "wineboot failed"
+      # In the wineserver session that made the prefix the RPC service never starts (no COM between
+      # processes, so no desktop shell for the links): a new session.
+      "$WINESERVER" -k; "$WINESERVER" -w; "$WINESERVER" -p >>"$log" 2>&1
+    fi
     # No window manager runs on the display: without this Wine waits 2 s for
     # one whenever a captioned window is hidden or destroyed.
     "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$log" 2>&1

@@ -13,6 +13,10 @@
 //   tw_wintool close              posts WM_CLOSE to that window
 //   tw_wintool hold <path>        opens (or creates) the file without sharing, prints "held"
 //                                 and keeps it open until killed
+//   tw_wintool mutex <name>       creates and owns the named mutex, prints "held"; until killed
+//   tw_wintool replace <path> <source>  another account's program: prints "held", then, once <path>
+//                                 exists, renames a copy of <source> over it as soon as the system
+//                                 lets it (when the last handle without delete sharing closes)
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -104,14 +108,31 @@ std::wstring State(HWND window) {
          Box(link.left, link.top, link.right - link.left, link.bottom - link.top) + L"\tlinktext=" + TextOf(child);
 }
 
+int Replace(const wchar_t* path, const wchar_t* source) {
+  const std::wstring copy = std::wstring(path) + L".new";
+  if (!CopyFileW(source, copy.c_str(), FALSE)) return 1;
+  wprintf(L"held\n");
+  fflush(stdout);
+  const DWORD start = GetTickCount();
+  while (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES || !MoveFileExW(copy.c_str(), path, MOVEFILE_REPLACE_EXISTING)) {
+    if (GetTickCount() - start > 60000) return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argc > 1 ? argv[1] : L"";
+  if (argc == 4 && command == L"replace") return Replace(argv[2], argv[3]);
   if (argc == 3 && command == L"addroot") return AddRoot(argv[2]);
   if (argc == 3 && command == L"receive") return Receive(argv[2]);
-  if (argc == 3 && command == L"hold") {
-    if (CreateFileW(argv[2], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr) == INVALID_HANDLE_VALUE) return 1;
+  if (argc == 3 && (command == L"hold" || command == L"mutex")) {
+    if (command == L"mutex" ? CreateMutexW(nullptr, TRUE, argv[2]) == nullptr
+                            : CreateFileW(argv[2], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr) ==
+                                  INVALID_HANDLE_VALUE) {
+      return 1;
+    }
     wprintf(L"held\n");
     fflush(stdout);
     Sleep(INFINITE);

@@ -1,9 +1,9 @@
 """The faults that run.py seeds, one at a time: realistic slips of one line.
 Each row: id, file, the exact original text (found once in the file), its
 replacement, and a CTest regex of the tests that must catch it."""
-E2E_OK, E2E_VER, E2E_DL, E2E_SIG, E2E_XP, E2E_LOG = ("e2e_SuccessfulRuns", "e2e_VersionCheckFailures",
-                                                     "e2e_DownloadFailures", "e2e_SignatureFailures", "e2e_OldWindows",
-                                                     "e2e_SetupLog")
+E2E_OK, E2E_VER, E2E_DL, E2E_SIG, E2E_XP, E2E_LOG, E2E_ATT = (
+    "e2e_SuccessfulRuns", "e2e_VersionCheckFailures", "e2e_DownloadFailures", "e2e_SignatureFailures", "e2e_OldWindows",
+    "e2e_SetupLog", "e2e_Attacks")
 FAULTS = [
     # app: switches, language, exit code, start-up
     ("app-args-shift", "app/command_line.cpp", "argv[i + 1];", "argv[i];", E2E_OK),
@@ -32,9 +32,15 @@ FAULTS = [
     ("sess-name-device", "session/setup_file_name.cpp", "if (base.size() == 3) {", "if (name.size() == 3) {",
      "session_window_tests|" + E2E_DL),
     ("sess-url-scheme-case", "session/version_check.cpp", "text[i] >= L'A' && text[i] <= L'Z' ?", "false ?", E2E_OK),
-    ("sess-temp-unknown", "session/version_check.cpp", "if (tempFolder.empty()) {",
-     "if (tempFolder.empty() && GetLastError() == ERROR_PATH_NOT_FOUND) {", E2E_VER),
-    ("sess-launch-by-name", "session/launch_setup.cpp", "L\"open\", launchPath.c_str()", "L\"open\", setupFilePath.c_str()", E2E_OK),
+    ("sess-temp-unknown", "support/private_folder.cpp", "  if (!temp.empty()) {\n    step = L\"temporary folder not opened\";",
+     "  {\n    step = L\"temporary folder not opened\";", E2E_VER),
+    ("sess-launch-by-name", "session/launch_setup.cpp", "StartSetupProgram(launchPath,", "StartSetupProgram(setupFilePath,", E2E_OK),
+    ("sess-launch-failure-ignored", "session/launch_setup.cpp", "  if (!started) {", "  if (false) {", E2E_SIG),
+    ("sess-parse-file-by-name", "session/version_check.cpp",
+     "document.LoadBytes(versionBody->bytes.Data(), static_cast<uint64_t>(versionBody->bytes.GetSize()))",
+     "document.LoadFile(versionFilePath)", E2E_ATT),
+    ("sess-reuse-from-temp", "session/setup_download.cpp", "const std::wstring& folder = privateFolder.path();",
+     "const std::wstring folder = GetTempFolder();", E2E_ATT),
     ("sess-sha-reused", "session/setup_download.cpp", "crc == setupCrc && MatchesServerSha256(pinned.Get(), &localSha256)",
      "crc == setupCrc", E2E_DL),
     ("sess-sha-malformed", "session/setup_download.cpp", "return ParseSha256(setupSha256Text, &server) && server == local;",
@@ -87,8 +93,6 @@ FAULTS = [
     ("cfg-unquote", "config/ini_document.cpp", "(first == L'\"' || first == L'\\'') && value.end[-1] == first",
      "(first == L'\"' || first == L'\\'')", "config_tests"),
     ("cfg-large-limit", "config/ini_document.cpp", "size > LargeFileLimit", "size >= LargeFileLimit", "config_tests"),
-    ("cfg-no-rewind", "config/ini_document.cpp", "  SetFilePointer(file, 0, nullptr, FILE_BEGIN);\n  return passed;", "  return passed;",
-     "config_tests"),
     ("cfg-utf16-mark", "config/ini_document.cpp", "bytes[0] == 0xFF && bytes[1] == 0xFE", "bytes[0] == 0xFE && bytes[1] == 0xFF",
      "config_tests"),
     ("cfg-arch-ignored", "config/version_info.cpp", "ReadDownloadSection(document, specific, info);",
@@ -127,7 +131,11 @@ FAULTS = [
      E2E_LOG),
     ("diag-log-keeps-cut-line", "diag/setup_log.cpp", "start == std::string::npos ? tail.size() : start",
      "start == std::string::npos ? 0 : start", E2E_LOG),
-    ("diag-log-truncated", "diag/setup_log.cpp", "log.file.Reset(OpenFileNoFollow(", "log.file.Reset(CreateFileNoFollow(", E2E_LOG),
+    ("diag-log-truncated", "diag/setup_log.cpp", "file.Reset(OpenFileNoFollow(", "file.Reset(CreateFileNoFollow(", E2E_LOG),
+    ("diag-log-lock-by-name", "diag/setup_log.cpp",
+     "held_ = LockFileEx(file.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range) != FALSE;",
+     "held_ = WaitForSingleObject(CreateMutexW(nullptr, FALSE, L\"Local\\\\tarnwick-online-setup-log\"), 0) == WAIT_OBJECT_0;",
+     E2E_ATT),
     ("sess-failure-unlogged", "session/main_wnd.cpp", "  AppendSetupLog(L\"failure: \" + log);\n", "", E2E_LOG),
     # support: CRC-32, file helpers, formatting
     ("sup-crc-final", "support/crc32.cpp", "return ~Crc32RegisterSliceBy8(~crc, bytes, length);",
@@ -141,6 +149,18 @@ FAULTS = [
      "if (GetFinalPath(file, &finalPath)) return true;", E2E_DL),
     ("sup-append-follows-link", "support/file_no_follow.cpp", "      if (IsPlainFileNamed(file.Get(), path)) return file.Release();",
      "      return file.Release();", E2E_DL),
+    # the private folder: its access list, the decision on an existing one, the folder that is taken
+    ("sup-folder-not-protected", "support/folder_trust.cpp", "L\"D:P(A;OICI;", "L\"D:(A;OICI;", "support_tests"),
+    ("sup-folder-owner-unchecked", "support/folder_trust.cpp", " || !IsTrustedWriter(facts.owner, facts.expectedOwner)) {", ") {",
+     "support_tests"),
+    ("sup-folder-unknown-entry", "support/folder_trust.cpp", "      default:\n        return false;", "      default:\n        break;",
+     "support_tests"),
+    ("sup-folder-link-followed", "support/private_folder.cpp",
+     "    if (!IsWhereAsked(existing.Get(), parent, kPrivateFolderName)) facts.attributes |= FILE_ATTRIBUTE_REPARSE_POINT;\n",
+     "", E2E_ATT),
+    ("sup-folder-fresh-kept", "support/private_folder.cpp",
+     "      RemoveDirectoryW(std::wstring(temp).append(name->text).c_str());  // best effort: it is empty\n", "", E2E_OK),
+    ("ui-link-in-process", "ui/desktop_shell.cpp", "nullptr, CLSCTX_LOCAL_SERVER,", "nullptr, CLSCTX_INPROC_SERVER,", "ui_tests"),
     ("sup-path-not-found", "support/file_helpers.cpp", "    case ERROR_PATH_NOT_FOUND:\n", "", "support_tests"),
     ("sup-token-short", "support/file_helpers.cpp", "L\"%d%d\", seconds, rand()", "L\"%d\", seconds", "support_tests|" + E2E_OK),
     # One short of the terminator still fits the text exactly (msvcrt then

@@ -25,7 +25,8 @@ class MainWndTest : public testing::Test {
     tw::GetAppState().languageName = L"English";
     // The setup download's file goes to a scratch folder, not the prefix's temporary folder.
     ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", twtest::MakeScratchFolder(L"mainwnd").c_str()));
-    wnd_ = std::make_unique<tw::CMainWnd>();
+    folder_ = tw::AcquirePrivateFolder();
+    wnd_ = std::make_unique<tw::CMainWnd>(folder_);
     ASSERT_NE(tw::CreateMainWindowFrame(*wnd_, L"test"), nullptr);
     SendMessageW(wnd_->Hwnd(), WM_TIMER, tw::TimerShowWindow, 0);
     shownAt_ = GetTickCount64();
@@ -45,6 +46,7 @@ class MainWndTest : public testing::Test {
     return before.width > 0 && Painted().pixels == before.pixels;
   }
 
+  tw::PrivateFolder folder_;
   std::unique_ptr<tw::CMainWnd> wnd_;
   ULONGLONG shownAt_ = 0;
 };

@@ -49,7 +49,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   state.languageName = language;
   state.isKorean = language == L"Korean";
 
-  tw::CMainWnd wnd;
+  const tw::PrivateFolder none;  // the session, which works in it, does not run here
+  tw::CMainWnd wnd(none);
   if (tw::CreateMainWindowFrame(wnd, tw::GetUiText(L"TITLE")) == nullptr) return 3;
   const bool xp = scene == L"xp";
   tw::XHyperLinkStatic link;  // the window's own link is made by the session, which does not run here

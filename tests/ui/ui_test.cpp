@@ -65,14 +65,16 @@ TEST(WindowBase, DestroyingTheObjectDestroysItsWindowWithoutCallingBack) {
   EXPECT_EQ(seen.size(), before);
 }
 
-// A link whose URL is tw_fake_setup.exe, which notes its start in TW_E2E_LAUNCH_LOG.
+// A link whose URL is tw_fake_setup.exe, which notes its start in TW_E2E_LAUNCH_LOG, a variable of this
+// process's environment, or, started by another process (the desktop shell), beside itself.
 class LinkTest : public testing::Test {
  protected:
   void SetUp() override {
     parent_ = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 100, 100, 400, 200, nullptr, nullptr, nullptr, nullptr);
     target_ = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     launchLog_ = twtest::MakeScratchFolder(L"link") + L"launch.log";
-    ASSERT_TRUE(SetEnvironmentVariableW(L"TW_E2E_LAUNCH_LOG", launchLog_.c_str()));  // inherited by what the shell starts
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TW_E2E_LAUNCH_LOG", launchLog_.c_str()));  // inherited by what we start
+    DeleteFileW(shellLaunchLog_.c_str());
     ASSERT_TRUE(link_.Create(parent_, L"[Open Webpage]", twtest::TestBinFolder() + L"tw_fake_setup.exe", 20, 10, 30));
     link_.SetNotifyTarget(target_);
     RECT r;
@@ -101,6 +103,7 @@ class LinkTest : public testing::Test {
   HWND parent_ = nullptr;
   HWND target_ = nullptr;
   std::wstring launchLog_;
+  const std::wstring shellLaunchLog_ = twtest::TestBinFolder() + L"tw_fake_setup.exe.launch.log";
   tw::XHyperLinkStatic link_;
   POINT inside_ = {}, outside_ = {};
 };
@@ -109,7 +112,9 @@ TEST_F(LinkTest, OnlyAPressAndReleaseOnTheLinkNotifiesAndOpensTheUrl) {
   EXPECT_FALSE(Click(false, inside_));
   EXPECT_FALSE(Click(true, outside_));
   EXPECT_TRUE(Click(true, inside_));
-  EXPECT_TRUE(twtest::PumpUntil([&] { return GetFileAttributesW(launchLog_.c_str()) != INVALID_FILE_ATTRIBUTES; }, 10000));
+  // Opened by the desktop shell for its user, never by this process with its token and environment.
+  EXPECT_TRUE(twtest::PumpUntil([&] { return GetFileAttributesW(shellLaunchLog_.c_str()) != INVALID_FILE_ATTRIBUTES; }, 10000));
+  EXPECT_EQ(GetFileAttributesW(launchLog_.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(Scaling, NinetySixDpiLengthsRoundHalvesAwayFromZero) {
