@@ -203,9 +203,9 @@ class Rig:
         if os.path.islink(folder) or os.path.isfile(folder):  # put in the folder's place by a test
             os.remove(folder)
         os.makedirs(folder, exist_ok=True)
-        for path in set(glob.glob(os.path.join(folder, "*")) + [p for pattern in ("tarnwick*", "TARNWICK*", "*.EXE", "*.dll")
-                                                               for p in glob.glob(os.path.join(self.system_temp(), pattern))
-                                                               if p.rstrip("/") != folder.rstrip("/")]):
+        left = {p for pattern in ("tarnwick*", "TARNWICK*", "*.EXE", "*.dll")
+                for p in glob.glob(os.path.join(self.system_temp(), pattern))} | set(glob.glob(os.path.join(folder, "*")))
+        for path in left - {folder.rstrip("/")}:
             shutil.rmtree(path) if os.path.isdir(path) and not os.path.islink(path) else os.remove(path)
 
     def wine(self, *args, **kw):

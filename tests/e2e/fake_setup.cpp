@@ -20,7 +20,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   (void)touch;
   wchar_t logPath[MAX_PATH];
   DWORD length = GetEnvironmentVariableW(L"TW_E2E_LAUNCH_LOG", logPath, MAX_PATH);
-  if (length == 0 && (length = GetModuleFileNameW(nullptr, logPath, MAX_PATH - 12)) != 0) lstrcatW(logPath, L".launch.log");
+  if (length == 0 && (length = GetModuleFileNameW(nullptr, logPath, MAX_PATH - 12)) != 0) {
+    lstrcatW(logPath, L".launch.log");
+  }
   if (length == 0 || length >= MAX_PATH - 12) return 2;
   const std::wstring line = std::wstring(GetCommandLineW()) + L"\n";
   const int size = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0,

@@ -114,7 +114,8 @@ int Replace(const wchar_t* path, const wchar_t* source) {
   wprintf(L"held\n");
   fflush(stdout);
   const DWORD start = GetTickCount();
-  while (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES || !MoveFileExW(copy.c_str(), path, MOVEFILE_REPLACE_EXISTING)) {
+  while (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES ||
+         !MoveFileExW(copy.c_str(), path, MOVEFILE_REPLACE_EXISTING)) {
     if (GetTickCount() - start > 60000) return 1;
   }
   return 0;

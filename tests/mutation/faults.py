@@ -34,7 +34,6 @@ FAULTS = [
     ("sess-url-scheme-case", "session/version_check.cpp", "text[i] >= L'A' && text[i] <= L'Z' ?", "false ?", E2E_OK),
     ("sess-temp-unknown", "support/private_folder.cpp", "  if (!temp.empty()) {\n    step = L\"temporary folder not opened\";",
      "  {\n    step = L\"temporary folder not opened\";", E2E_VER),
-    ("sess-launch-by-name", "session/launch_setup.cpp", "StartSetupProgram(launchPath,", "StartSetupProgram(setupFilePath,", E2E_OK),
     ("sess-launch-failure-ignored", "session/launch_setup.cpp", "  if (!started) {", "  if (false) {", E2E_SIG),
     ("sess-parse-file-by-name", "session/version_check.cpp",
      "document.LoadBytes(versionBody->bytes.Data(), static_cast<uint64_t>(versionBody->bytes.GetSize()))",
