@@ -80,7 +80,7 @@ bool IsWhereAsked(HANDLE folder, HANDLE parent, const wchar_t* name) {
 // A folder name of kPrivateFolderName, "-" and 16 hex digits from the
 // system's random generator.
 struct FolderName {
-  wchar_t text[sizeof(kPrivateFolderName) / sizeof(wchar_t) + 17];  // the fixed name until drawn
+  wchar_t text[sizeof(kPrivateFolderName) / sizeof(wchar_t) + 17] = {};  // the fixed name until drawn
   FolderName() { std::copy(std::begin(kPrivateFolderName), std::end(kPrivateFolderName), text); }
 };
 
@@ -93,6 +93,7 @@ bool DrawFreshName(FolderName* name) {
     *digit++ = L"0123456789abcdef"[byte >> 4];
     *digit++ = L"0123456789abcdef"[byte & 0x0F];
   }
+  *digit = L'\0';
   return true;
 }
 

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 #include <sddl.h>
 
+#include <regex>
 #include <string>
 
+#include "harness/test_util.h"
 #include "support/format_text.h"
 
 namespace {
@@ -33,6 +35,23 @@ TEST(PrivateFolder, IsMadeWithAProtectedListOfSystemAndAdministratorsThatItsCont
     LocalFree(sid);
   }
   EXPECT_EQ(entries, L"0 3 1f01ff S-1-5-18;0 3 1f01ff S-1-5-32-544;");  // full control, files and folders
+}
+
+TEST(PrivateFolder, IsMadeThenTakenAgainOrFreshWhereSomethingElseHasItsName) {
+  const std::wstring temp = twtest::MakeScratchFolder(L"private"), fixed = temp + L"tarnwick-online-setup\\";
+  ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", temp.c_str()));
+  EXPECT_EQ(tw::AcquirePrivateFolder().path(), fixed);
+  EXPECT_EQ(tw::AcquirePrivateFolder().path(), fixed);  // the fresh folder it was compared with is gone again
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW((temp + L"tarnwick*").c_str(), &found);
+  EXPECT_FALSE(search != INVALID_HANDLE_VALUE && FindNextFileW(search, &found)) << found.cFileName;
+  FindClose(search);
+  ASSERT_TRUE(RemoveDirectoryW(fixed.c_str()) && twtest::WriteWholeFile(temp + L"tarnwick-online-setup", "x"));
+  const std::wstring fresh = tw::AcquirePrivateFolder().path();
+  EXPECT_TRUE(fresh.compare(0, fixed.size() - 1, fixed, 0, fixed.size() - 1) == 0 &&
+              std::regex_match(fresh.substr(fixed.size() - 1), std::wregex(L"-[0-9a-f]{16}\\\\")))
+      << fresh;
+  EXPECT_NE(tw::AcquirePrivateFolder().path(), fresh);
 }
 
 TEST(PrivateFolder, AnExistingFolderIsTakenOnlyWhenNobodyButItsOwnerSystemAndAdministratorsCanWriteIt) {
