@@ -10,7 +10,11 @@
 //                                 visible topmost rect (x,y,w,h) work (the work area:
 //                                 l,t,r,b) title mutex (the instance mutex exists) link
 //                                 linkrect (x,y,w,h in the client area) linktext
-//   tw_wintool close              posts WM_CLOSE to that window
+//   tw_wintool watch <record> <command>
+//                                 for a whole run: appends "ready", then "shown" each time the
+//                                 window of that class becomes visible, and once the file
+//                                 <command> exists, posts WM_CLOSE to that window and appends
+//                                 "close posted" or "close none" (no window); runs until killed
 //   tw_wintool hold <path>        opens (or creates) the file without sharing, prints "held"
 //                                 and keeps it open until killed
 #include <windows.h>
@@ -22,7 +26,8 @@
 
 namespace {
 
-HANDLE g_log = INVALID_HANDLE_VALUE;  // the receiver's log, open for the process's life
+constexpr wchar_t kProgramClass[] = L"TarnwickOnlineSetupClass";
+HANDLE g_log = INVALID_HANDLE_VALUE;  // the receiver's log or the watcher's record, open for the process's life
 
 std::string Utf8(const std::wstring& text) {
   const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
@@ -58,6 +63,27 @@ int Receive(const wchar_t* logPath) {
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
   return 0;
+}
+
+// Wine 8 raises no EVENT_OBJECT_SHOW (only EVENT_OBJECT_CREATE reaches a
+// window-event hook), so the window is looked at about every millisecond:
+// often enough to see one that is shown for a few.
+int Watch(const wchar_t* recordPath, const wchar_t* commandPath) {
+  g_log = CreateFileW(recordPath, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (g_log == INVALID_HANDLE_VALUE) return 1;
+  AppendLine(L"ready");
+  bool visible = false, closed = false;
+  for (;;) {
+    const HWND window = FindWindowW(kProgramClass, nullptr);
+    const bool now = window != nullptr && IsWindowVisible(window);
+    if (now && !visible) AppendLine(L"shown");
+    visible = now;
+    if (!closed && GetFileAttributesW(commandPath) != INVALID_FILE_ATTRIBUTES) {
+      closed = true;
+      AppendLine(window != nullptr && PostMessageW(window, WM_CLOSE, 0, 0) ? L"close posted" : L"close none");
+    }
+    Sleep(1);
+  }
 }
 
 int AddRoot(const wchar_t* path) {
@@ -116,8 +142,8 @@ int wmain(int argc, wchar_t** argv) {
     fflush(stdout);
     Sleep(INFINITE);
   }
-  const HWND window = FindWindowW(L"TarnwickOnlineSetupClass", nullptr);
-  if (command == L"close") return window != nullptr && PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
+  if (argc == 4 && command == L"watch") return Watch(argv[2], argv[3]);
+  const HWND window = FindWindowW(kProgramClass, nullptr);
   if (command != L"state") return 2;
   const std::string line = window != nullptr ? Utf8(State(window) + L"\n") : "none\n";
   fwrite(line.data(), 1, line.size(), stdout);
