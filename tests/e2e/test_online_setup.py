@@ -19,8 +19,8 @@ RIG = None
 def setUpModule():
     global RIG
     hosts = [os.environ["TW_E2E_VERSION_HOST"], os.environ["TW_E2E_ERRORLOG_HOST"]]
-    if not all(h.startswith("localhost:") for h in hosts):
-        raise unittest.SkipTest("the build's servers are not local test ports")
+    if not all(h.startswith("localhost:") for h in hosts):  # CMake adds no groups then
+        raise RuntimeError("the build's servers are not local test ports: %s" % hosts)
     RIG = Rig(os.environ["TW_TEST_STATE"], os.environ["TW_TEST_BIN"], *hosts)
     RIG.start()
 
