@@ -11,29 +11,18 @@ namespace tw {
 void SendDebugLog(const wchar_t*, ...) {}
 }  // namespace tw
 
-namespace {
-
-// A name that is not a plain file of the temporary folder, judged here on its
-// own terms: a separator, a drive or stream colon, a NUL, only dots and
-// spaces, or a device (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM and LPT with
-// 1-9 or a superscript 1-3) before the first dot, spaces before it ignored.
-bool LeavesTheFolder(const std::wstring& name) {
-  for (const wchar_t c : name) {
-    if (c == L'\\' || c == L'/' || c == L':' || c == L'\0') return true;
-  }
-  if (name.find_first_not_of(L". ") == std::wstring::npos) return true;  // the empty name too
-  std::wstring stem;
-  for (const wchar_t c : name.substr(0, name.find(L'.'))) stem += c >= L'a' && c <= L'z' ? wchar_t(c - 32) : c;
+// Judged apart from the product: a separator, colon or NUL, only dots and spaces, or a
+// device name (COM and LPT with 1-9 or a superscript 1-3) before the first dot and spaces.
+static bool LeavesTheFolder(const std::wstring& name) {
+  std::wstring stem = name.substr(0, name.find(L'.'));
   stem.erase(stem.find_last_not_of(L' ') + 1);
-  for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
-    if (stem == device) return true;
-  }
-  const wchar_t digit = stem.size() == 4 ? stem[3] : 0;
-  return (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0) &&
-         ((digit >= L'1' && digit <= L'9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3);
+  for (wchar_t& c : stem) c = c >= L'a' && c <= L'z' ? wchar_t(c - L'a' + L'A') : c;
+  bool device = stem.size() == 4 && (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0) &&
+                std::wstring(L"123456789\u00B9\u00B2\u00B3").find(stem[3]) != std::wstring::npos;
+  for (const wchar_t* named : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) device = device || stem == named;
+  return device || name.find_first_of(L"\\/:") != std::wstring::npos || name.find(L'\0') != std::wstring::npos ||
+         name.find_first_not_of(L". ") == std::wstring::npos;  // the empty name too
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 64 * 1024 * 1024) return 0;

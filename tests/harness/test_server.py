@@ -18,10 +18,9 @@ then hold the connection (at most 120 s), length=<n> announced instead of the
 body's size, headers=<n> bytes of filler headers, serve=<path> in place of the
 requested one. A server's `faults` apply to every request (the version server's
 path is fixed); faults["stall_handshake"] holds TLS connections unanswered.
-Each request's record has its arrival (time.monotonic()) in at, the body
-bytes sent so far in body_sent and, once its answer ends, body_size; the
-fixture's HTTP server also appends "<target> <sent>" to STATE/sent-http.log
-(the benchmark's count of the losers' bytes).
+Each request's record has at (its arrival, time.monotonic()), body_sent as it goes
+and body_size when its answer ends; the fixture's HTTP server also appends
+"<target> <sent>" to STATE/sent-http.log (the benchmark's count of the losers' bytes).
 """
 import argparse
 import os

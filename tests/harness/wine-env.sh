@@ -137,8 +137,6 @@ case "$cmd" in
     mkdir -p "$state/fulldisk"
     if [ "$(id -u)" = 0 ] && mount -t tmpfs -o size=1m tmpfs "$state/fulldisk" >>"$log" 2>&1; then
       echo "export TW_FULLDISK_DIR='Z:$(printf '%s' "$state/fulldisk/" | tr '/' '\\')'" >> "$state/env"
-    else
-      echo "no 1 MiB tmpfs (mounting needs root): the full-disk cases will skip"
     fi
 
     rm -f "$state/servers.env"

@@ -15,25 +15,23 @@ namespace {
 using nettest::GenBody;
 using nettest::MessageRecorder;
 
-// Large enough that the faster mirror, paced, is still running long after
-// the pick has to be made (at most 500 ms past pickBytes): a race without a
-// pick cannot pass for one that ended before it.
-constexpr size_t kRaceBytes = 6000000;
+// Large enough that the fast mirror (unthrottled, about 45 MB/s here) still runs long after the pick is
+// due (once it gained 2 MiB in the window): a race without a pick cannot pass for one that ended first.
+constexpr size_t kRaceBytes = 24000000;
 constexpr size_t kSmallBytes = 100000;  // below pickBytes: no pick at all
 
-// Each slot's file differs from the others in every byte, so the target file
-// tells whose body was kept.
+// Each slot's file differs from the other's in every byte: the target file tells whose was kept.
 std::string MirrorBody(size_t size, int slot) {
   std::string body = GenBody(size);
   for (char& c : body) c = static_cast<char>(c ^ (0x5A * (slot + 1)));
   return body;
 }
 
-enum Server { kNginx, kTestServer };
 struct Mirror {
-  Server server;
+  bool nginx;  // else the test server
   const wchar_t* query;  // appended to the file's path
 };
+constexpr bool kNginx = true, kTestServer = false;
 
 class RaceNginxTest : public ::testing::Test {
  protected:
@@ -44,8 +42,7 @@ class RaceNginxTest : public ::testing::Test {
     if (port.empty() || nettest::ServerBase().empty())
       GTEST_SKIP() << "no nginx mirror (TW_NGINX_PORT unset)";
     nginx_ = L"http://127.0.0.1:" + port;
-    // Both servers serve this docroot.
-    for (size_t size : {kRaceBytes, kSmallBytes}) {
+    for (size_t size : {kRaceBytes, kSmallBytes}) {  // both servers serve this docroot
       for (int slot = 0; slot < 2; ++slot)
         ASSERT_TRUE(twtest::WriteWholeFile(L"Z:" + docroot + Name(size, slot), MirrorBody(size, slot)));
     }
@@ -54,7 +51,7 @@ class RaceNginxTest : public ::testing::Test {
     return L"/race-" + std::to_wstring(size) + L"-" + std::to_wstring(slot) + L".bin";
   }
   std::wstring Url(const Mirror& m, size_t size, int slot) const {
-    return (m.server == kNginx ? nginx_ : nettest::ServerBase()) + Name(size, slot) + m.query;
+    return (m.nginx ? nginx_ : nettest::ServerBase()) + Name(size, slot) + m.query;
   }
   std::wstring nginx_;
 };
@@ -67,10 +64,10 @@ TEST_F(RaceNginxTest, PicksTheFastestMirror) {
     int chosen;  // the slot picked, -1: none
     int kept;    // the slot whose bytes the file holds
   } cases[] = {
-      {"throttled and bursting in slot 1, faster in slot 2", {{kNginx, L"?rate=1m"}, {kNginx, L"?rate=2m"}}, kRaceBytes, 1, 1},
-      {"faster in slot 1, throttled and bursting in slot 2", {{kNginx, L"?rate=2m"}, {kNginx, L"?rate=1m"}}, kRaceBytes, 0, 0},
-      {"near and slow in slot 1, far (first byte after 150 ms) and faster in slot 2",
-       {{kNginx, L"?rate=400k"}, {kTestServer, L"?delay_ms=150&rate=3000000"}}, kRaceBytes, 1, 1},
+      {"throttled and bursting in slot 1, fast in slot 2", {{kNginx, L"?rate=1m"}, {kNginx, L""}}, kRaceBytes, 1, 1},
+      {"fast in slot 1, throttled and bursting in slot 2", {{kNginx, L""}, {kNginx, L"?rate=1m"}}, kRaceBytes, 0, 0},
+      {"near and slow in slot 1, far (first byte after 150 ms) and fast in slot 2",
+       {{kNginx, L"?rate=400k"}, {kTestServer, L"?delay_ms=150"}}, kRaceBytes, 1, 1},
       {"a file below pickBytes: the first to end wins unchosen", {{kNginx, L"?rate=20k"}, {kNginx, L""}}, kSmallBytes, -1, 1},
   };
   const std::wstring path = twtest::MakeScratchFolder(L"race") + L"setup.bin";
