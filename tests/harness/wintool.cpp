@@ -1,8 +1,7 @@
 // The Windows side of the test harness, one command per run:
 //   tw_wintool addroot <cert.der> adds the certificate to the LOCAL_MACHINE "Root" store of
 //                                 the prefix, so that WinINet trusts the test servers
-//   tw_wintool receive <log> <close>
-//                                 plays the debugging tool's receiver: a window of class
+//   tw_wintool receive <log> <close> plays the debugging tool's receiver: a window of class
 //                                 "#32770" titled "XRecv" that appends "ready", then each
 //                                 WM_COPYDATA as dwData, cbData and text (UTF-8, a line
 //                                 each) to <log>, "shown" each time the window below becomes
