@@ -317,7 +317,7 @@ class Rig:
                     raise AssertionError("the online setup did not end within %d s" % timeout)
                 if close_when is not None and not os.path.exists(self.close_request) and close_when(self):
                     open(self.close_request, "w").close()
-                time.sleep(0.02)
+                time.sleep(0.005)
             # The receiver answers a request that came as the program ended.
             os.path.exists(self.close_request) and wait_for(lambda: b"close " in read(self.trace_log), 10)
         finally:
