@@ -68,7 +68,8 @@ TEST_F(RaceNginxTest, PicksTheFastestMirror) {
       {"fast in slot 1, throttled and bursting in slot 2", {{kNginx, L""}, {kNginx, L"?rate=1m"}}, kRaceBytes, 0, 0},
       {"near and slow in slot 1, far (first byte after 150 ms) and fast in slot 2",
        {{kNginx, L"?rate=400k"}, {kTestServer, L"?delay_ms=150"}}, kRaceBytes, 1, 1},
-      {"a file below pickBytes: the first to end wins unchosen", {{kNginx, L"?rate=20k"}, {kNginx, L""}}, kSmallBytes, -1, 1},
+      {"a file below pickBytes: the first to end wins unchosen",
+       {{kNginx, L"?rate=20k"}, {kNginx, L""}}, kSmallBytes, -1, 1},
   };
   const std::wstring path = twtest::MakeScratchFolder(L"race") + L"setup.bin";
   for (const auto& c : cases) {
