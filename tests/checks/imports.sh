@@ -17,6 +17,7 @@ xp_lacks=" GetTickCount64 SetDefaultDllDirectories AddDllDirectory GetFinalPathN
 entries=$(objdump -p "$exe" | sed -n '/^The Import Tables/,/^The Export Tables\|^PE File Base Relocations/p' \
   | awk '/DLL Name:/ {print "dll", tolower($3)} /^\t[0-9a-f]+\t/ {print "fn", $NF}')
 [ -n "$entries" ] || { echo "FAIL: no import table read from $exe" >&2; exit 1; }
+[ "${2:-}" != xp ] || grep -q '^fn ' <<< "$entries" || { echo "FAIL: no imported function read from $exe" >&2; exit 1; }
 failed=0
 while read -r kind name; do
   if [ "$kind" = dll ] && [[ $known != *" ${name%.dll} "* ]]; then

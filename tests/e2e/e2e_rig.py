@@ -95,8 +95,11 @@ def pe_machine(path):
 
 
 class RunResult:
-    def __init__(self, exit_code, launches, reports, traces, elapsed):
+    def __init__(self, exit_code, launches, reports, traces, elapsed, watched):
         self.exit_code, self.elapsed = exit_code, elapsed  # elapsed in seconds
+        # What the receiver saw of the window: how often it was shown; the close: None, "posted" or "none" (no window)
+        self.shown = watched.count("shown")
+        self.close = next((line[6:] for line in watched if line.startswith("close ")), None)
         self.programs = [program for program, _ in launches]  # the program paths the setup was started by
         self.launches = [args for _, args in launches]  # the argument texts the setup program was started with
         self.reports = reports    # dicts of the error reports' query values
@@ -120,7 +123,9 @@ class Rig:
         for folder in (self.version_docroot, self.mirror_docroot):
             shutil.rmtree(folder, ignore_errors=True)
             os.makedirs(folder)
-        self.launch_log, self.trace_log = (os.path.join(self.work, n) for n in ("launch.log", "traces.log"))
+        self.launch_log, self.trace_log, self.close_request = (
+            os.path.join(self.work, n) for n in ("launch.log", "traces.log", "close.request"))
+        self.slowest_launch = 0.0  # seconds from a run's end to its setup's line, the longest seen
         self.setups = {}
         cert = dict(certfile=os.path.join(state, "certs", "localhost.pem"),
                     keyfile=os.path.join(state, "certs", "localhost.key"))
@@ -305,17 +310,19 @@ class Rig:
         return os.path.join(folder, os.path.basename(exe)), os.path.join(folder, "loaded.log")
 
     # ---- one run ----------------------------------------------------------
-    def run(self, args=(), timeout=90, close_when=None, receiver=True, lang=None, exe=None, env=None, win_env=None):
-        """Runs the online setup (or exe) once. close_when(rig) -> True closes its window. env: more Unix
-        environment for Wine; win_env: Windows variables (TMP...) that a Windows parent, cmd, sets for the
-        program, in the empty folder self.cwd."""
-        for path in (self.launch_log, self.trace_log):
+    def run(self, args=(), timeout=90, close_when=None, receiver=True, lang=None, exe=None, env=None, win_env=None,
+            launch=None):
+        """Runs the online setup (or exe) once. close_when(rig) -> True has the receiver close its window; launch:
+        whether the run starts the setup (None: if it ends with 0). env: more Unix environment for Wine; win_env:
+        Windows variables (TMP...) that a Windows parent, cmd, sets for the program, in the empty folder self.cwd."""
+        for path in (self.launch_log, self.trace_log, self.close_request):
             os.path.exists(path) and os.remove(path)
         for server in self.servers:
             server.requests.clear()
         env = dict(self.env, TW_E2E_LAUNCH_LOG=win_path(self.launch_log), **(env or {}))
         env.update(dict(LANG=lang, LC_ALL=lang) if lang else {})
-        xrecv = self.wine(os.path.join(self.bindir, "tw_wintool.exe"), "receive", win_path(self.trace_log)) if receiver else None
+        xrecv = self.wine(os.path.join(self.bindir, "tw_wintool.exe"), "receive", win_path(self.trace_log),
+                          win_path(self.close_request)) if receiver or close_when else None
         if xrecv and not wait_for(lambda: os.path.exists(self.trace_log) and b"ready" in read(self.trace_log), 20):
             raise RuntimeError("the debug receiver did not start")
         command, cwd = (exe or self.exe,) + tuple(args), None
@@ -326,29 +333,33 @@ class Rig:
             command = ("cmd", "/c", "".join("set %s=%s&& " % item for item in win_env.items())
                        + " ".join((win_path(command[0]),) + command[1:]))
         proc = self.wine(*command, env=env, cwd=cwd)
-        started, closed = time.time(), False
+        started = time.time()
         try:
             while proc.poll() is None:
                 if time.time() - started > timeout:
                     raise AssertionError("the online setup did not end within %d s" % timeout)
-                if close_when is not None and not closed and close_when(self):
-                    self.wintool("close")
-                    closed = True
-                time.sleep(0.1)
+                if close_when is not None and not os.path.exists(self.close_request) and close_when(self):
+                    open(self.close_request, "w").close()
+                time.sleep(0.005)
+            # The receiver answers a request that came as the program ended.
+            os.path.exists(self.close_request) and wait_for(lambda: b"close " in read(self.trace_log), 10)
         finally:
             for p in (proc, xrecv):
                 if p is not None and p.poll() is None:
                     p.kill()
                     p.wait()
-        elapsed = time.time() - started
-        # The setup process exists when the program ends; give it a moment to write
-        # (longer when a launch is expected).
-        launches = []
-        if wait_for(lambda: os.path.exists(self.launch_log), 3 if proc.returncode == 0 else 1):
-            time.sleep(0.2)
-            launches = [split_program(line) for line in read(self.launch_log).decode("utf-8").splitlines() if line]
+        ended = time.time()
+        def lines():  # the launch log's whole lines
+            data = read(self.launch_log) if os.path.exists(self.launch_log) else b""
+            return data.decode("utf-8").splitlines() if data.endswith(b"\n") else []
+        # A launch is waited for; its absence as long as the slowest launch took, thrice (a second at least).
+        expected = proc.returncode == 0 if launch is None else launch
+        if wait_for(lines, 60 if expected else max(1.0, 3 * self.slowest_launch)) and expected:
+            self.slowest_launch = max(self.slowest_launch, time.time() - ended)
+        launches = [split_program(line) for line in lines() if line]
+        watched = read(self.trace_log).decode("utf-8").splitlines() if xrecv else []
         traces = []
-        for line in read(self.trace_log).decode("utf-8").splitlines() if receiver else []:
+        for line in watched:
             parts = line.split("\t", 2)
             if len(parts) == 3:
                 traces.append({"dwData": int(parts[0]), "cbData": int(parts[1]), "text": parts[2]})
@@ -358,7 +369,7 @@ class Rig:
             report.update(_path=request["path"], _agent=request["headers"].get("User-Agent", ""),
                           _raw_query=request["query"])
             reports.append(report)
-        return RunResult(proc.returncode, launches, reports, traces, elapsed)
+        return RunResult(proc.returncode, launches, reports, traces, ended - started, watched)
 
 
 def split_program(command_line):

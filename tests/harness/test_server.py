@@ -18,9 +18,9 @@ then hold the connection (at most 120 s), length=<n> announced instead of the
 body's size, headers=<n> bytes of filler headers, serve=<path> in place of the
 requested one. A server's `faults` apply to every request (the version server's
 path is fixed); faults["stall_handshake"] holds TLS connections unanswered.
-Each request's record gets body_size and body_sent
-when its answer ends; the fixture's HTTP server also appends "<target> <sent>"
-to STATE/sent-http.log (the benchmark's count of the losers' bytes).
+Each request's record has at (its arrival, time.monotonic()), body_sent as it goes
+and body_size when its answer ends; the fixture's HTTP server also appends
+"<target> <sent>" to STATE/sent-http.log (the benchmark's count of the losers' bytes).
 """
 import argparse
 import os
@@ -63,7 +63,7 @@ class _Handler(BaseHTTPRequestHandler):
         split = urllib.parse.urlsplit(self.path)
         query = dict(owner.faults, **{k: v[0] for k, v in urllib.parse.parse_qs(split.query, keep_blank_values=True).items()})
         self.entry = {"path": split.path, "query": split.query, "headers": dict(self.headers.items()),
-                      "body_size": None, "body_sent": 0}
+                      "body_size": None, "body_sent": 0, "at": time.monotonic()}
         with owner.lock:
             owner.requests.append(self.entry)
         number = {k: int(v) for k, v in query.items() if v.lstrip("-").isdigit()}
@@ -108,6 +108,7 @@ class _Handler(BaseHTTPRequestHandler):
                 n = min(chunk, limit - sent)
                 self.wfile.write(gen_bytes(sent, n) if isinstance(body, int) else body[sent:sent + n])
                 sent += n
+                self.entry["body_sent"] = sent
                 ahead = start + max(0, sent - burst) / float(rate) - time.monotonic() if rate else 0
                 if ahead > 0 and self.server.owner.stopping.wait(ahead):
                     break

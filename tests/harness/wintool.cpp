@@ -1,16 +1,17 @@
 // The Windows side of the test harness, one command per run:
 //   tw_wintool addroot <cert.der> adds the certificate to the LOCAL_MACHINE "Root" store of
 //                                 the prefix, so that WinINet trusts the test servers
-//   tw_wintool receive <log>      plays the debugging tool's receiver: a window of class
+//   tw_wintool receive <log> <close> plays the debugging tool's receiver: a window of class
 //                                 "#32770" titled "XRecv" that appends "ready", then each
 //                                 WM_COPYDATA as dwData, cbData and text (UTF-8, a line
-//                                 each) to <log>; runs until killed
+//                                 each) to <log>, "shown" each time the window below becomes
+//                                 visible, and once the file <close> exists, "close posted"
+//                                 (WM_CLOSE to it) or "close none"; runs until killed
 //   tw_wintool state              prints tab-separated key=value fields (UTF-8) about the
 //                                 window of class TarnwickOnlineSetupClass, or "none":
 //                                 visible topmost rect (x,y,w,h) work (the work area:
 //                                 l,t,r,b) title mutex (the instance mutex exists) link
 //                                 linkrect (x,y,w,h in the client area) linktext
-//   tw_wintool close              posts WM_CLOSE to that window
 //   tw_wintool hold <path>        opens (or creates) the file without sharing, prints "held"
 //                                 and keeps it open until killed
 //   tw_wintool mutex <name>       creates and owns the named mutex, prints "held"; until killed
@@ -26,6 +27,7 @@
 
 namespace {
 
+constexpr wchar_t kProgramClass[] = L"TarnwickOnlineSetupClass";
 HANDLE g_log = INVALID_HANDLE_VALUE;  // the receiver's log, open for the process's life
 
 std::string Utf8(const std::wstring& text) {
@@ -53,15 +55,26 @@ LRESULT CALLBACK ReceiverProc(HWND window, UINT message, WPARAM wParam, LPARAM l
   return TRUE;
 }
 
-int Receive(const wchar_t* logPath) {
+// Wine 8 raises no EVENT_OBJECT_SHOW (a window-event hook sees only
+// EVENT_OBJECT_CREATE), so the program's window is looked at about every
+// millisecond: often enough to see one that is shown for a few.
+int Receive(const wchar_t* logPath, const wchar_t* closeRequest) {
   g_log = CreateFileW(logPath, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   const HWND window = CreateWindowExW(0, L"#32770", L"XRecv", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
   if (g_log == INVALID_HANDLE_VALUE || window == nullptr) return 1;
   SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ReceiverProc));
   AppendLine(L"ready");
-  MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
-  return 0;
+  for (bool visible = false, closed = false;; MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT)) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    const HWND program = FindWindowW(kProgramClass, nullptr);
+    const bool shown = program != nullptr && IsWindowVisible(program);
+    if (shown && !visible) AppendLine(L"shown");
+    visible = shown;
+    if (closed || GetFileAttributesW(closeRequest) == INVALID_FILE_ATTRIBUTES) continue;
+    closed = true;
+    AppendLine(program != nullptr && PostMessageW(program, WM_CLOSE, 0, 0) ? L"close posted" : L"close none");
+  }
 }
 
 int AddRoot(const wchar_t* path) {
@@ -127,7 +140,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argc > 1 ? argv[1] : L"";
   if (argc == 4 && command == L"replace") return Replace(argv[2], argv[3]);
   if (argc == 3 && command == L"addroot") return AddRoot(argv[2]);
-  if (argc == 3 && command == L"receive") return Receive(argv[2]);
+  if (argc == 4 && command == L"receive") return Receive(argv[2], argv[3]);
   if (argc == 3 && (command == L"hold" || command == L"mutex")) {
     if (command == L"mutex" ? CreateMutexW(nullptr, TRUE, argv[2]) == nullptr
                             : CreateFileW(argv[2], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr) ==
@@ -138,8 +151,7 @@ int wmain(int argc, wchar_t** argv) {
     fflush(stdout);
     Sleep(INFINITE);
   }
-  const HWND window = FindWindowW(L"TarnwickOnlineSetupClass", nullptr);
-  if (command == L"close") return window != nullptr && PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
+  const HWND window = FindWindowW(kProgramClass, nullptr);
   if (command != L"state") return 2;
   const std::string line = window != nullptr ? Utf8(State(window) + L"\n") : "none\n";
   fwrite(line.data(), 1, line.size(), stdout);

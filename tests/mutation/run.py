@@ -9,9 +9,10 @@ release that the end-to-end runs start in build/mutation/i686-test (servers
 compiled in on TW_PORT_BASE+20..22, so a normal test run can go on beside it). Starts one Wine
 test environment for the whole run and checks that the chosen tests pass on
 the unchanged copy. Then, for each fault of faults.py: applies it, rebuilds
-incrementally, runs the fault's CTest tests and puts the file back. Prints
-killed / survived / not-applied / build-failed per fault and a summary line;
-exits 0 only when every fault was applied and killed. Logs: build/mutation/log/.
+incrementally, runs the fault's CTest tests (each must exist) and puts the file back;
+a kill counts only when the failed tests pass on the restored copy (else "flaky").
+Prints killed / survived / flaky / not-applied / build-failed per fault and a summary
+line; exits 0 only when every fault was applied and killed. Logs: build/mutation/log/.
 """
 import argparse
 import os
@@ -68,8 +69,13 @@ def build(log):
 
 
 def ctest(regex, log):
-    return run(["ctest", "-R", regex, "-FA", "wine", "--timeout", "300", "--stop-on-failure", "--no-tests=error",
+    """None when all passed, else the names of the failed tests ("-" when ctest named none)."""
+    failed = os.path.join(BUILD, "Testing", "Temporary", "LastTestsFailed.log")
+    os.path.exists(failed) and os.remove(failed)
+    code = run(["ctest", "-R", regex, "-FA", "wine", "--timeout", "300", "--stop-on-failure", "--no-tests=error",
                 "--output-on-failure"], log, cwd=BUILD)
+    names = read(failed).decode().split() if os.path.exists(failed) else ["0:-"]
+    return None if code == 0 else [name.split(":", 1)[1] for name in names]
 
 
 def try_fault(fault):
@@ -82,9 +88,13 @@ def try_fault(fault):
     try:
         if not build(ident + ".log"):
             return "build-failed"
-        return "survived" if ctest(regex, ident + ".log") == 0 else "killed"
+        failed = ctest(regex, ident + ".log")
     finally:
         write(path, text)
+    # Only tests that pass without the fault were failed by it.
+    if failed is None:
+        return "survived"
+    return "killed" if build(ident + ".log") and ctest("^(%s)$" % "|".join(failed), ident + ".log") is None else "flaky"
 
 
 def main():
@@ -113,13 +123,17 @@ def main():
                  "-DTARNWICK_E2E_TIMEOUT=300", "-DTARNWICK_E2E_EXE=%s/bin/TarnwickOnlineSetup.exe" % BUILD32] + hosts,
                 "build.log") != 0 or not build("build.log"):
         sys.exit("the unchanged copy does not build (build/mutation/log/build.log)")
+    listed = subprocess.run(["ctest", "-N"], cwd=BUILD, capture_output=True, text=True).stdout.split()
+    unknown = sorted({"%s: %s" % (f[0], name) for f in faults for name in f[4].split("|") if name not in listed})
+    if unknown:
+        sys.exit("faults name tests that do not exist: " + ", ".join(unknown))
     env_script = os.path.join(SRC, "tests", "harness", "wine-env.sh")
     if run([env_script, "start", STATE, os.path.join(BUILD, "bin")], "wine-env.log") != 0:
         sys.exit("the Wine test environment did not start (build/mutation/log/wine-env.log)")
     results = []
     try:
         every_regex = "|".join(sorted({f[4] for f in faults}))
-        if ctest(every_regex, "baseline.log") != 0:
+        if ctest(every_regex, "baseline.log") is not None:
             sys.exit("the tests fail without any fault (build/mutation/log/baseline.log)")
         for fault in faults:
             started = time.time()
@@ -129,10 +143,9 @@ def main():
         build("build.log")  # leave the copy built unchanged
     finally:
         run([env_script, "stop", STATE], "wine-env.log")
-    counts = {k: sum(1 for _, o in results if o == k) for k in ("killed", "survived", "not-applied", "build-failed")}
-    print("seeded faults: %d; killed %d, survived %d, not applied %d, build failed %d" % (
-        len(results), counts["killed"], counts["survived"], counts["not-applied"], counts["build-failed"]))
-    return 0 if counts["killed"] == len(results) else 1
+    counts = [(k, sum(1 for _, o in results if o == k)) for k in ("killed", "survived", "flaky", "not-applied", "build-failed")]
+    print("seeded faults: %d; %s" % (len(results), ", ".join("%s %d" % (k.replace("-", " "), n) for k, n in counts)))
+    return 0 if counts[0][1] == len(results) else 1
 
 
 if __name__ == "__main__":
