@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "support/file_helpers.h"
 #include "support/format_text.h"
 #include "support/unique_handle.h"
@@ -67,7 +69,7 @@ std::string ToUtf8(const std::wstring& text) {
 }
 
 std::string FormatLine(const std::wstring& text) {
-  std::wstring event = MaskUrlCredentials(text);
+  std::wstring event = MaskUrlsInText(text);
   if (event.size() > kEventCharsAtMost) {
     event.resize(kEventCharsAtMost);
     event += L"...";
@@ -129,15 +131,15 @@ void DropOldestRunsLocked(HANDLE file) {
   SetEndOfFile(file);
 }
 
-}  // namespace
-
-std::wstring MaskUrlCredentials(const std::wstring& text) {
+// The masking of MaskUrlCredentials at the first "://" of text, or at every one.
+std::wstring MaskCredentials(const std::wstring& text, bool everyUrl) {
   std::wstring masked;
   size_t copied = 0;
-  for (size_t scheme = text.find(L"://"); scheme != std::wstring::npos; scheme = text.find(L"://", scheme + 3)) {
+  for (size_t scheme = text.find(L"://"); scheme != std::wstring::npos;
+       scheme = everyUrl ? text.find(L"://", scheme + 3) : std::wstring::npos) {
     const size_t authority = scheme + 3;
-    const size_t authorityEnd = text.find_first_of(L"/\\?# ,;\"'<>", authority);
-    const size_t at = text.rfind(L'@', authorityEnd == std::wstring::npos ? text.size() : authorityEnd - 1);
+    const size_t authorityEnd = std::min(text.find_first_of(L"/?#\\", authority), text.size());
+    const size_t at = text.rfind(L'@', authorityEnd - 1);
     if (at == std::wstring::npos || at <= authority) continue;  // no user name to hide
     const size_t colon = text.find(L':', authority);
     masked.append(text, copied, authority - copied);
@@ -148,6 +150,12 @@ std::wstring MaskUrlCredentials(const std::wstring& text) {
   masked.append(text, copied, std::wstring::npos);
   return masked;
 }
+
+}  // namespace
+
+std::wstring MaskUrlCredentials(const std::wstring& url) { return MaskCredentials(url, false); }
+
+std::wstring MaskUrlsInText(const std::wstring& text) { return MaskCredentials(text, true); }
 
 void BeginSetupLog(const std::wstring& startText) {
   SetupLog& log = TheLog();

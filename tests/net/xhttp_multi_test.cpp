@@ -95,23 +95,28 @@ TEST_F(XHttpMultiTest, FailuresAndTheirErrorLines) {
     const wchar_t* urls[2];  // the second a slow good mirror, when given
     LPARAM err;              // -12345: none posted
     int chosen, errLine;
+    uint32_t pickMs;
   } cases[] = {
       // Both chosen mirrors fail long after the pick window has closed (about 0.6 s).
-      {"chosen drops", {L"/gen/4000000?rate=3000000&drop_after=3500000", L"/gen/4000000?rate=50000"}, -12345, 0, 526},
-      {"chosen has no length", {L"/gen/4000000?rate=3000000&nolength=1", L"/gen/4000000?rate=50000"}, -12345, 0, 526},
-      {"chosen over 64 MiB", {L"/gen/67108865", L""}, -12345, 0, 526},
+      {"chosen drops", {L"/gen/4000000?rate=3000000&drop_after=3500000", L"/gen/4000000?rate=50000"}, -12345, 0, 526, 0},
+      {"chosen has no length", {L"/gen/4000000?rate=3000000&nolength=1", L"/gen/4000000?rate=50000"}, -12345, 0, 526, 0},
+      {"chosen over 64 MiB", {L"/gen/67108865", L""}, -12345, 0, 526, 0},
       // The last mirror to fail gives the code: the 404 comes 300 ms late.
-      {"404 last", {L"/gen/10?status=503", L"/gen/10?status=404&delay_ms=300"}, tw::XHttpErrStatus4xx, -1, 541},
-      {"refused", {L"http://127.0.0.1:1/x", L""}, tw::XHttpErrSendRequest, -1, 541},
-      {"small, no length", {L"/gen/1000?nolength=1", L""}, tw::XHttpMultiErrNoMirror, -1, 541},
+      {"404 last", {L"/gen/10?status=503", L"/gen/10?status=404&delay_ms=300"}, tw::XHttpErrStatus4xx, -1, 541, 0},
+      {"refused", {L"http://127.0.0.1:1/x", L""}, tw::XHttpErrSendRequest, -1, 541, 0},
+      {"small, no length", {L"/gen/1000?nolength=1", L""}, tw::XHttpMultiErrNoMirror, -1, 541, 0},
       // A byte every 10 ms never times a read out; the minimum progress ends it.
-      {"drips", {L"/gen/3000?rate=100&chunk=1", L""}, tw::XHttpErrReadFile, -1, 541},
+      {"drips", {L"/gen/3000?rate=100&chunk=1", L""}, tw::XHttpErrReadFile, -1, 541, 0},
+      // Chosen, or past pickMs unchosen after the leader failed: 2 KiB/s over each window, or it fails.
+      {"chosen, then slower", {L"/gen/400000?burst=300000&rate=1000&chunk=50", L""}, -12345, 0, 526, 0},
+      {"unchosen, slower", {L"/gen/200000?drop_after=150000", L"/gen/200000?rate=1000&chunk=50"}, tw::XHttpErrReadFile, -1,
+       541, 300},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     recorder_.messages.clear();
     result_ = tw::XHttpMultiResult::Create();
-    options_.pickMs = 0;
+    options_.pickMs = c.pickMs;
     options_.connectRetries = 1;
     options_.stallWindowMs = 1500;
     Run({c.urls[0], c.urls[1]});

@@ -68,56 +68,31 @@ TEST_F(XHttpTest, SuccessReportsProgressPerChunkAndClosesTheFileBeforeComplete) 
 }
 
 TEST_F(XHttpTest, AnswersAndFailuresAsMessages) {
-  struct Case {
-    const wchar_t* url;  // after the server's base unless absolute
-    uint32_t noAutoRedirect;
-    LPARAM start, err, complete;
-    size_t body;  // bytes stored on success
-  };
-  const Case cases[] = {
-      {L"/gen/0", 0, 0, kNone, 1, 0},
-      {L"/gen/9000?nolength=1", 0, -1, kNone, 1, 9000},
-      {L"/gen/10?redirect=/gen/3000", 0, 3000, kNone, 1, 3000},
-      {L"/gen/10?redirect=/gen/20", 1, kNone, tw::XHttpErrStatus3xx, 0, 0},
-      {L"/gen/10?status=404", 0, kNone, tw::XHttpErrStatus4xx, 0, 0},
-      {L"/gen/10?status=503", 0, kNone, tw::XHttpErrStatus5xx, 0, 0},
-      {L"nonsense", 0, kNone, tw::XHttpErrCrackUrl, 0, 0},
-      {L"http://127.0.0.1:1/gen/10", 0, kNone, tw::XHttpErrSendRequest, 0, 0},  // nobody listens
-      // WinINet ends a body cut short like a whole one; the length tells.
-      {L"/gen/200000?drop_after=20000", 0, 200000, tw::XHttpErrReadFile, 0, 0},
-  };
-  for (const Case& c : cases) {
-    const std::wstring url = c.url[0] == L'/' ? base_ + c.url : c.url;
-    SCOPED_TRACE(std::string(url.begin(), url.end()));
-    MessageRecorder recorder;
-    tw::XHttpOptions options;
-    options.noAutoRedirect = c.noAutoRedirect;
-    options.connectRetries = 1;
-    Fetch(recorder, url, L"answer.bin", &options);
-    EXPECT_EQ(recorder.Last(WM_XHTTP_START), c.start);
-    EXPECT_EQ(recorder.Last(WM_XHTTP_COMPLETE), c.complete);
-    EXPECT_TRUE(c.complete == 0 || Stored() == GenBody(c.body));
-    if (c.err == kNone) continue;
-    // Data-available or read: either may notice the broken connection first.
-    const LPARAM err = recorder.Last(WM_XHTTP_ERR);
-    EXPECT_TRUE(err == c.err || (c.err == tw::XHttpErrReadFile && err == tw::XHttpErrQueryDataAvailable)) << err;
-    EXPECT_NE(recorder.Sequence().find("ERR,ERR_SYS,COMPLETE"), std::string::npos) << recorder.Sequence();
-  }
-}
-
-TEST_F(XHttpTest, HostileAnswersEndTheTransfer) {
   constexpr LPARAM kAny = -1;  // the system error where Wine and Windows differ
   const std::wstring https = nettest::ServerBase(L"TW_HTTPS_PORT");
   const struct {
     std::wstring url;
     int32_t sizeLimit;
-    LPARAM start, err, sys;  // err kNone: the transfer succeeds
+    LPARAM start, err, sys;  // err kNone: the transfer succeeds, with the body of the last "/gen/N" stored
     bool fileStays;
+    bool noAutoRedirect = false;
   } cases[] = {
+      {base_ + L"/gen/0", 0, 0, kNone, kNone, true},
+      {base_ + L"/gen/9000?nolength=1", 0, -1, kNone, kNone, true},
+      {base_ + L"/gen/10?redirect=/gen/3000", 0, 3000, kNone, kNone, true},
+      {base_ + L"/gen/10?redirect=/gen/20", 0, kNone, tw::XHttpErrStatus3xx, kAny, true, true},
+      {base_ + L"/gen/10?status=404", 0, kNone, tw::XHttpErrStatus4xx, kAny, true},
+      {base_ + L"/gen/10?status=503", 0, kNone, tw::XHttpErrStatus5xx, kAny, true},
+      {L"nonsense", 0, kNone, tw::XHttpErrCrackUrl, kAny, true},
+      {L"http://127.0.0.1:1/gen/10", 0, kNone, tw::XHttpErrSendRequest, kAny, true},  // nobody listens
+      // WinINet ends a body cut short like a whole one; the length tells.
+      {base_ + L"/gen/200000?drop_after=20000", 0, 200000, tw::XHttpErrReadFile, kAny, true},
       {base_ + L"/gen/10001", 10000, 10001, tw::XHttpErrSizeLimit, ERROR_FILE_TOO_LARGE, false},
       {base_ + L"/gen/60000?nolength=1", 10000, -1, tw::XHttpErrSizeLimit, ERROR_FILE_TOO_LARGE, false},
       // A byte every 10 ms: no read ever times out, too little arrives per window.
       {base_ + L"/gen/3000?rate=100&chunk=1", 0, 3000, tw::XHttpErrReadFile, ERROR_INTERNET_TIMEOUT, true},
+      // Enough for every window, too slow for the whole body's deadline.
+      {base_ + L"/gen/200000?rate=10000&chunk=500", 0, 200000, tw::XHttpErrReadFile, ERROR_INTERNET_TIMEOUT, true},
       {base_ + L"/gen/1000?length=2147483648", 0, -1, tw::XHttpErrReadFile, ERROR_INTERNET_CONNECTION_RESET, true},
       {base_ + L"/gen/1000?length=99999999999", 0, -1, tw::XHttpErrReadFile, ERROR_INTERNET_CONNECTION_RESET, true},
       {base_ + L"/gen/10?headers=3000000", 0, 10, kNone, kNone, true},
@@ -128,6 +103,11 @@ TEST_F(XHttpTest, HostileAnswersEndTheTransfer) {
       // A TLS handshake never answered: bounded by the time-outs although WinINet itself may wait for ever.
       {nettest::ServerBase(L"TW_HTTPS_STALL_PORT") + L"/gen/10", 0, kNone, tw::XHttpErrSendRequest,
        ERROR_INTERNET_TIMEOUT, true},
+      // Certificate problems are security errors unless ignored (below).
+      {nettest::ServerBase(L"TW_HTTPS_EXPIRED_PORT") + L"/gen/10", 0, kNone, tw::XHttpErrSecurity,
+       ERROR_INTERNET_SEC_CERT_DATE_INVALID, true},
+      {nettest::ServerBase(L"TW_HTTPS_WRONGHOST_PORT") + L"/gen/10", 0, kNone, tw::XHttpErrSecurity,
+       ERROR_INTERNET_SEC_CERT_CN_INVALID, true},
       // WinINet follows a change of scheme; other schemes end as an unfollowed redirect.
       {base_ + L"/gen/10?redirect=" + https + L"/gen/20", 0, 20, kNone, kNone, true},
       {https + L"/gen/10?redirect=" + base_ + L"/gen/20", 0, 20, kNone, kNone, true},
@@ -139,7 +119,9 @@ TEST_F(XHttpTest, HostileAnswersEndTheTransfer) {
     MessageRecorder recorder;
     tw::XHttpOptions options;
     options.sizeLimit = c.sizeLimit;
+    options.noAutoRedirect = c.noAutoRedirect;
     options.stallWindowMs = 1500;
+    options.bodyDeadlineMs = 4000;
     options.receiveTimeout = 2000;
     options.connectRetries = 1;
     Fetch(recorder, c.url, L"hostile.bin", &options);
@@ -152,26 +134,9 @@ TEST_F(XHttpTest, HostileAnswersEndTheTransfer) {
       EXPECT_EQ(recorder.Last(WM_XHTTP_ERR_SYS), c.sys);
     }
     EXPECT_EQ(recorder.Last(WM_XHTTP_COMPLETE), c.err == kNone ? 1 : 0);
+    EXPECT_TRUE(c.err == kNone ? Stored() == GenBody(std::stoul(c.url.substr(c.url.rfind(L"/gen/") + 5)))
+                               : recorder.Sequence().find("ERR,ERR_SYS,COMPLETE") != std::string::npos);
     EXPECT_EQ(GetFileAttributesW(path_.c_str()) != INVALID_FILE_ATTRIBUTES, c.fileStays);
-  }
-}
-
-TEST_F(XHttpTest, CertificateProblemsAreSecurityErrorsUnlessIgnored) {
-  const struct {
-    const wchar_t* portVariable;
-    LPARAM syserr;
-  } cases[] = {{L"TW_HTTPS_EXPIRED_PORT", ERROR_INTERNET_SEC_CERT_DATE_INVALID},
-               {L"TW_HTTPS_WRONGHOST_PORT", ERROR_INTERNET_SEC_CERT_CN_INVALID}};
-  for (const auto& c : cases) {
-    const std::wstring url = nettest::ServerBase(c.portVariable) + L"/gen/10";
-    MessageRecorder recorder;
-    Fetch(recorder, url, L"");
-    EXPECT_EQ(recorder.Last(WM_XHTTP_ERR), tw::XHttpErrSecurity);
-    EXPECT_EQ(recorder.Last(WM_XHTTP_ERR_SYS), c.syserr);
-    tw::XHttpOptions options;
-    options.ignoreCertErrors = 1;
-    tw::XMemoryWriteStream body;
-    EXPECT_TRUE(tw::XHttp_Get(url, &body, nullptr, nullptr, &options));
   }
 }
 
@@ -186,20 +151,25 @@ TEST_F(XHttpTest, FullDiskEndsWithAStreamWriteError) {
   EXPECT_TRUE(DeleteFileW(path_.c_str())) << "the partial file must be closed: " << GetLastError();
 }
 
-TEST_F(XHttpTest, SynchronousGetEndsOnlyBodiesLargerThanTheSizeLimit) {
+TEST_F(XHttpTest, SynchronousGetEndsOnlyBodiesLargerThanTheSizeLimitAndIgnoresCertificatesWhenAsked) {
   const struct {
     int32_t sizeLimit;
-    const wchar_t* path;
+    std::wstring url;
     int httperr;
-  } cases[] = {{10000, L"/gen/10000", 0}, {10000, L"/gen/10001", tw::XHttpErrSizeLimit}, {0, L"/gen/20000", 0},
-               {0, L"/nothing-here", tw::XHttpErrStatus4xx}};
+    uint32_t ignoreCertErrors = 0;
+  } cases[] = {{10000, base_ + L"/gen/10000", 0}, {10000, base_ + L"/gen/10001", tw::XHttpErrSizeLimit},
+               {0, base_ + L"/gen/20000", 0}, {0, base_ + L"/nothing-here", tw::XHttpErrStatus4xx},
+               {0, nettest::ServerBase(L"TW_HTTPS_EXPIRED_PORT") + L"/gen/10", 0, 1},
+               {0, nettest::ServerBase(L"TW_HTTPS_WRONGHOST_PORT") + L"/gen/10", 0, 1}};
   for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.url.begin(), c.url.end()));
     tw::XHttpOptions options;
     options.sizeLimit = c.sizeLimit;
+    options.ignoreCertErrors = c.ignoreCertErrors;
     tw::XMemoryWriteStream body;
     int httperr = -1;
-    EXPECT_EQ(tw::XHttp_Get(base_ + c.path, &body, nullptr, &httperr, &options), c.httperr == 0) << c.path;
-    EXPECT_EQ(httperr, c.httperr) << c.path;
+    EXPECT_EQ(tw::XHttp_Get(c.url, &body, nullptr, &httperr, &options), c.httperr == 0);
+    EXPECT_EQ(httperr, c.httperr);
   }
 }
 
