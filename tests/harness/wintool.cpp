@@ -13,6 +13,9 @@
 //   tw_wintool close              posts WM_CLOSE to that window
 //   tw_wintool hold <path>        opens (or creates) the file without sharing, prints "held"
 //                                 and keeps it open until killed
+//   tw_wintool answer <user> <pw> fills and confirms (user "-": cancels) the proxy password
+//                                 dialogs of that window; prints how many it answered
+//   tw_wintool hidden <program> [args]  runs it on a window station that nobody sees; its exit code
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -104,6 +107,37 @@ std::wstring State(HWND window) {
          Box(link.left, link.top, link.right - link.left, link.bottom - link.top) + L"\tlinktext=" + TextOf(child);
 }
 
+int Answer(const wchar_t* user, const wchar_t* password) {
+  const HWND owner = FindWindowW(L"TarnwickOnlineSetupClass", nullptr);
+  int answered = 0;
+  for (HWND dialog = nullptr; owner != nullptr && (dialog = FindWindowExW(nullptr, dialog, L"#32770", nullptr));) {
+    const HWND name = FindWindowExW(dialog, nullptr, L"Edit", nullptr);
+    const HWND secret = FindWindowExW(dialog, name, L"Edit", nullptr);
+    if (GetWindow(dialog, GW_OWNER) != owner || secret == nullptr) continue;
+    SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(user));
+    SendMessageW(secret, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(password));
+    answered += PostMessageW(dialog, WM_COMMAND, lstrcmpW(user, L"-") == 0 ? IDCANCEL : IDOK, 0) ? 1 : 0;
+  }
+  wprintf(L"%d\n", answered);
+  return 0;
+}
+
+int RunHidden(int argc, wchar_t** argv) {
+  std::wstring command;
+  for (int i = 2; i < argc; ++i) command += std::wstring(i > 2 ? L" \"" : L"\"") + argv[i] + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  // Wine makes the station (without WSF_VISIBLE) and the desktop when the program first needs them.
+  startup.lpDesktop = const_cast<wchar_t*>(L"tw-hidden\\Default");
+  PROCESS_INFORMATION process = {};
+  DWORD code = 102;
+  if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &code);
+  }
+  return static_cast<int>(code);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -116,6 +150,8 @@ int wmain(int argc, wchar_t** argv) {
     fflush(stdout);
     Sleep(INFINITE);
   }
+  if (argc == 4 && command == L"answer") return Answer(argv[2], argv[3]);
+  if (argc > 2 && command == L"hidden") return RunHidden(argc, argv);
   const HWND window = FindWindowW(L"TarnwickOnlineSetupClass", nullptr);
   if (command == L"close") return window != nullptr && PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
   if (command != L"state") return 2;

@@ -1,0 +1,19 @@
+// Runs out of memory on four threads at once with the program's own run-time
+// (app/cxx_runtime.cpp), as any run of the program that runs out of memory.
+#include <windows.h>
+
+#include <cstdint>
+
+#include "diag/setup_log.h"
+
+volatile size_t g_size = SIZE_MAX / 2;  // more than any address space holds
+void* volatile g_block = nullptr;
+
+DWORD WINAPI AllocateTooMuch(void*) { return (g_block = new char[g_size]) != nullptr; }
+
+int wmain() {
+  tw::BeginSetupLog(L"fatal probe");
+  for (int i = 0; i < 4; ++i) CreateThread(nullptr, 0, AllocateTooMuch, nullptr, 0, nullptr);
+  Sleep(INFINITE);
+  return 0;  // not reached: the first failure ends the process
+}
