@@ -68,7 +68,7 @@ def build(log):
 
 
 def ctest(regex, log):
-    return run(["ctest", "-R", regex, "-FA", "wine", "--timeout", "300", "--stop-on-failure", "--no-tests=error",
+    return run(["ctest", "-R", regex, "-FA", "wine", "--timeout", "600", "--stop-on-failure", "--no-tests=error",
                 "--output-on-failure"], log, cwd=BUILD)
 
 
@@ -110,7 +110,7 @@ def main():
     if run(["cmake", "-S", SRC, "-B", BUILD32, "-DCMAKE_TOOLCHAIN_FILE=%s/cmake/mingw-w64-i686.cmake" % SRC,
             "-DTARNWICK_BUILD_TESTS=OFF"] + hosts, "build.log") != 0 or \
             run(["cmake", "-S", SRC, "-B", BUILD, "-DCMAKE_TOOLCHAIN_FILE=%s/cmake/mingw-w64-x86_64.cmake" % SRC,
-                 "-DTARNWICK_E2E_TIMEOUT=300", "-DTARNWICK_E2E_EXE=%s/bin/TarnwickOnlineSetup.exe" % BUILD32] + hosts,
+                 "-DTARNWICK_E2E_TIMEOUT=600", "-DTARNWICK_E2E_EXE=%s/bin/TarnwickOnlineSetup.exe" % BUILD32] + hosts,
                 "build.log") != 0 or not build("build.log"):
         sys.exit("the unchanged copy does not build (build/mutation/log/build.log)")
     env_script = os.path.join(SRC, "tests", "harness", "wine-env.sh")
