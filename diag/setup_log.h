@@ -5,7 +5,8 @@
 // (local time, CR LF line ends). The log never gets in the way: whatever
 // fails (no temporary folder, a read-only or locked file, a link placed
 // there, a busy lock) leaves the line unwritten and nothing else changed.
-// User-interface thread only.
+// User-interface thread only, but for the last words of a run that ran out of
+// memory (app/cxx_runtime.cpp), which may come from another thread.
 #pragma once
 
 #include <string>

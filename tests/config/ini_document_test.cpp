@@ -162,8 +162,7 @@ TEST_F(IniFileTest, LoadsWholeFilesAndRefusesUnreadableOnes) {
   EXPECT_EQ(Load(locked), L"failed:");
 }
 
-// Only the publishing tool's text skips the CRC-32 comparison; what wcstoul
-// would take to 0xFFFFFFFF by overflow or by a sign matches no file.
+// Only the publishing tool's text skips; what wcstoul takes to FFFFFFFF by overflow or a sign matches no file.
 TEST(VersionInfo, OnlyTheSkipTextSkipsTheCrcComparison) {
   const struct { const wchar_t* text; tw::Crc32Rule rule; uint32_t value; } cases[] = {
       {L"e6eb3790", tw::Crc32Compare, 0xE6EB3790}, {L"0XE6EB3790", tw::Crc32Compare, 0xE6EB3790}, {L"", tw::Crc32Compare, 0},

@@ -2,11 +2,9 @@
 // (app/cxx_runtime.cpp), as any run of the program that runs out of memory.
 #include <windows.h>
 
-#include <cstdint>
-
 #include "diag/setup_log.h"
 
-volatile size_t g_size = SIZE_MAX / 2;  // more than any address space holds
+volatile size_t g_size = ~size_t{0} / 2;  // more than any address space holds
 void* volatile g_block = nullptr;
 
 DWORD WINAPI AllocateTooMuch(void*) { return (g_block = new char[g_size]) != nullptr; }

@@ -497,12 +497,10 @@ class HostileServers(Scenario):
 
 
 class ProxyRuns(Scenario):
-    """Runs through the fixture's squid, open or asking for a password; the suite answers the password dialog."""
-
     def tearDown(self):
         RIG.set_proxy(None)
 
-    def test_proxies_with_and_without_a_password(self):
+    def test_squid_open_or_asking_for_a_password_answered_by_the_suite(self):
         squid_log, auth = os.path.join(os.environ["TW_TEST_STATE"], "squid", "access.log"), os.environ["TW_SQUID_AUTH_PORT"]
         version, mirror = "CONNECT " + os.environ["TW_E2E_VERSION_HOST"], "GET " + RIG.mirror_url(0, "good")
         # One send, and after the dialog one more, in which Wine asks twice: without the credentials, then with them.

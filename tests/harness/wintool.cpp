@@ -15,7 +15,7 @@
 //                                 and keeps it open until killed
 //   tw_wintool answer <user> <pw> fills and confirms (user "-": cancels) the proxy password
 //                                 dialogs of that window; prints how many it answered
-//   tw_wintool hidden <program> [args]  runs it on a window station that nobody sees; its exit code
+//   tw_wintool hidden <program>   runs it on a window station that nobody sees; its exit code
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -122,9 +122,8 @@ int Answer(const wchar_t* user, const wchar_t* password) {
   return 0;
 }
 
-int RunHidden(int argc, wchar_t** argv) {
-  std::wstring command;
-  for (int i = 2; i < argc; ++i) command += std::wstring(i > 2 ? L" \"" : L"\"") + argv[i] + L"\"";
+int RunHidden(const wchar_t* program) {
+  std::wstring command = L"\"" + std::wstring(program) + L"\"";
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   // Wine makes the station (without WSF_VISIBLE) and the desktop when the program first needs them.
@@ -151,7 +150,7 @@ int wmain(int argc, wchar_t** argv) {
     Sleep(INFINITE);
   }
   if (argc == 4 && command == L"answer") return Answer(argv[2], argv[3]);
-  if (argc > 2 && command == L"hidden") return RunHidden(argc, argv);
+  if (argc == 3 && command == L"hidden") return RunHidden(argv[2]);
   const HWND window = FindWindowW(L"TarnwickOnlineSetupClass", nullptr);
   if (command == L"close") return window != nullptr && PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
   if (command != L"state") return 2;

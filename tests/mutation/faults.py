@@ -147,6 +147,8 @@ FAULTS = [
     ("diag-log-truncated", "diag/setup_log.cpp", "log.file.Reset(OpenFileNoFollow(", "log.file.Reset(CreateFileNoFollow(", E2E_LOG),
     ("sess-failure-unlogged", "diag/error_report.cpp", "  AppendSetupLog(L\"failure: \" + log);\n", "", E2E_HOSTILE + "|" + E2E_LOG),
     ("diag-mask-stops-early", "diag/setup_log.cpp", "L\"/?#\\\\\", authority", "L\"/?#\\\\ ,;\", authority", "diag_tests"),
+    ("sess-trace-unmasked", "session/setup_download.cpp", "masked[0].c_str(), masked[1].c_str()",
+     "setupUrls[0].c_str(), masked[1].c_str()", E2E_LOG),
     ("sess-report-unmasked", "session/setup_download.cpp", "MaskUrlCredentials(multiResult->chosenUrl)", "multiResult->chosenUrl", E2E_LOG),
     # support: CRC-32, file helpers, formatting
     ("sup-crc-final", "support/crc32.cpp", "return ~Crc32RegisterSliceBy8(~crc, bytes, length);",

@@ -142,8 +142,7 @@ TEST(DibBuffer, WhiteTopDownRowsOfThreeBytesPerPixelRoundedUpToFour) {
   }
 }
 
-// Nobody sees a window on a station whose flags lack WSF_VISIBLE (a service's).
-TEST(WindowStation, HiddenOnlyWhenItsFlagsSaySo) {
+TEST(WindowStation, HiddenOnlyWhenItsFlagsLackVisible) {  // a service's, say: nobody sees a window there
   EXPECT_FALSE(tw::IsOwnStationHidden());  // the test run's desktop
   const struct { bool read; DWORD flags; bool hidden; } cases[] = {
       {true, WSF_VISIBLE, false}, {true, WSF_VISIBLE | 2, false}, {true, 0, true}, {true, 2, true}, {false, 0, false}};
