@@ -341,9 +341,9 @@ class SetupLog(Scenario):
             return ["setup download to %sTARNWICK-SETUP.EXE from mirrors, 1=%s" % (RIG.temp_win(), masked),
                     "mirror 1 chosen: " + masked, "downloaded %d bytes, CRC-32 server 0x%08x, local 0x%08x"
                     % (os.path.getsize(RIG.setups[setup]), crc if server_crc is None else server_crc, crc)]
-        crc, sha, drop = crc32_of(RIG.setups["good"]), sha256_of(RIG.setups["good"]), "?drop_after=300000&rate=1000000"
-        # Paced, so that the pick always comes before the end: a body that arrives whole between two of
-        # the race's scans wins without a pick, and without the "chosen" line.
+        crc, sha, drop = crc32_of(RIG.setups["good"]), sha256_of(RIG.setups["good"]), "?drop_after=600000&rate=1000000"
+        # Paced, and dropped well after the pick, so that the pick comes before the end: what is left of a body
+        # (waiting in the socket) may arrive whole between two of the race's scans, which end it unpicked.
         paced = "?rate=3000000"
         cases = [  # version file (None: none), events after the version check's success (None: no success), exit code
             (RIG.version_text(urls=[url("good", paced)], sha256=sha), download("good", paced) + [
