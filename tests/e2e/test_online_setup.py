@@ -232,7 +232,7 @@ class VersionCheckFailures(Scenario):
 
 class DownloadFailures(Scenario):
     def test_failures_are_reported_with_their_numbers(self):
-        crc, drop = crc32_of(RIG.setups["good"]) ^ 1, RIG.mirror_url(0, "good", drop_after=300000, rate=2000000)
+        crc, drop = crc32_of(RIG.setups["good"]) ^ 1, RIG.mirror_url(0, "good", drop_after=600000, rate=1000000)
         race = "err at setupfile file download(3), chonsenURL:%s, id:%d, errLine:%d, httperr:%d, syserr:%s"
         xhttp = "OnXHttpErr() at setupfile file download XHTTPERR:%d"
         cases = [  # version file (None: a folder where the setup file goes), the reports ("N": any system error)
