@@ -13,6 +13,7 @@
 #include "support/format_text.h"
 #include "support/system_library.h"
 #include "ui/dpi.h"
+#include "ui/window_station.h"
 
 namespace tw {
 
@@ -36,8 +37,9 @@ void HardenProcess() {
   HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
 }
 
-bool AppInit() {
-  if (FAILED(CoInitialize(nullptr))) return false;
+bool AppInit(HRESULT* comResult) {
+  *comResult = CoInitialize(nullptr);
+  if (FAILED(*comResult)) return false;
   SetErrorMode(SEM_FAILCRITICALERRORS);
   // The process id keeps instances started in the same second from drawing the
   // same fallback file names; the multiplier spreads it over the bits rand() uses.
@@ -47,6 +49,7 @@ bool AppInit() {
   PickUiLanguage(state);
   // The run-time's wide argument vector (the usual quoting rules).
   ApplyArguments(__argc, __wargv, state);
+  state.hiddenStation = IsOwnStationHidden();
   return true;
 }
 

@@ -2,13 +2,16 @@
 // tidy up.
 #pragma once
 
+#include <windows.h>
+
 #include "support/private_folder.h"
 
 namespace tw {
 
-// COM, error mode, random seed, DPI, UI language, switches. False only when
-// COM cannot be initialised (the process then ends with 0).
-bool AppInit();
+// COM, error mode, random seed, DPI, UI language, switches, the window
+// station. False only when COM cannot be initialised (*comResult says why);
+// the process then ends with 1.
+bool AppInit(HRESULT* comResult);
 // Accelerators, the named mutex, the main window and its message loop; the
 // session works in `folder`. Returns the process exit code:
 // AppState::exitCode, or 1 when the window cannot be created.

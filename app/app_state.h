@@ -16,6 +16,9 @@ struct AppState {
   std::wstring thirdArgument;     // likewise
   std::wstring languageName;      // UiTextIni section name, or another language's name, or empty
   bool isKorean = false;          // chooses the Korean window title
+  // The window station is not interactive (ui/window_station.h): no proxy
+  // dialog, and a failed run closes itself as a silent one does.
+  bool hiddenStation = false;
 };
 
 AppState& GetAppState();

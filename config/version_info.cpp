@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <cerrno>
 #include <cwchar>
+#include <cwctype>
 
 #include "diag/debug_log.h"
 
@@ -117,8 +119,15 @@ void ReadDownloadInfo(const IniDocument& document, const std::wstring& edition,
   if (info->sleepInterval > kMaxSleepIntervalMs) info->sleepInterval = kMaxSleepIntervalMs;
 }
 
-uint32_t Crc32FromText(const std::wstring& text) {
-  return static_cast<uint32_t>(wcstoul(text.c_str(), nullptr, 16));
+Crc32Rule Crc32FromText(const std::wstring& text, uint32_t* value) {
+  errno = 0;
+  *value = static_cast<uint32_t>(wcstoul(text.c_str(), nullptr, 16));  // unsigned long: 32 bits on Windows
+  const wchar_t* sign = text.c_str();
+  while (iswspace(*sign)) ++sign;  // as wcstoul skips it
+  if (errno == ERANGE || *sign == L'+' || *sign == L'-') return Crc32MatchesNone;
+  const size_t digits = text.compare(0, 2, L"0x") == 0 || text.compare(0, 2, L"0X") == 0 ? 2 : 0;
+  const bool skip = text.size() == digits + 8 && text.find_first_not_of(L"fF", digits) == std::wstring::npos;
+  return skip ? Crc32Skip : Crc32Compare;
 }
 
 }  // namespace tw

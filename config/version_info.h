@@ -48,9 +48,17 @@ void ReadDownloadSection(const IniDocument& document, const std::wstring& sectio
 // Clears the URLs, then reads "DOWNLOAD.<edition>" and the architecture's
 // section; a sleepInterval above kMaxSleepIntervalMs becomes that.
 void ReadDownloadInfo(const IniDocument& document, const std::wstring& edition, DownloadInfo* info);
-// The CRC32 text as a number, read as wcstoul does in base 16: white space
-// and an optional 0x skipped, up to the first other character; no digits give
-// 0, more than 32 bits 0xFFFFFFFF (which skips the comparison).
-uint32_t Crc32FromText(const std::wstring& text);
+// What the CRC32 text asks of the setup file.
+enum Crc32Rule : int32_t {
+  Crc32Compare = 0,      // its CRC-32 must be the value
+  Crc32Skip = 1,         // not compared: exactly "FFFFFFFF" (either case, optional 0x)
+  Crc32MatchesNone = 2,  // a sign or more than 32 bits: no file is the one meant
+};
+// The CRC32 text as a number in *value, read as wcstoul does in base 16 (white
+// space and an optional 0x skipped, up to the first other character; no
+// digits give 0), and the rule it asks for. Only the publishing tool's own
+// skip text skips: a text that wcstoul would take to 0xFFFFFFFF by overflow
+// or by a sign ("-1") matches no file.
+Crc32Rule Crc32FromText(const std::wstring& text, uint32_t* value);
 
 }  // namespace tw

@@ -1,15 +1,40 @@
 #include "diag/error_report.h"
 
 #include <windows.h>
+#include <process.h>
+
+#include <memory>
 
 #include "diag/build_stamp.h"
+#include "diag/setup_log.h"
 #include "net/write_stream.h"
 #include "net/xhttp.h"
 #include "support/format_text.h"
+#include "support/unique_handle.h"
 
 namespace tw {
 
 namespace {
+
+// How long the caller (the window's thread) waits for one report, in ms: a
+// collector that drips or never answers costs each failure at most this, and
+// one failure sends three reports at most.
+constexpr DWORD kReportWaitMs = 10000;
+// Bytes of the answer read at most; it is dropped anyway.
+constexpr int32_t kReportAnswerBytes = 4096;
+
+// The report's thread owns its URL (handed over whole) and everything else it
+// writes, so that nothing it touches goes away with a caller that stopped
+// waiting.
+unsigned __stdcall ReportThread(void* parameter) {
+  const std::unique_ptr<std::wstring> url(static_cast<std::wstring*>(parameter));
+  XMemoryWriteStream answer;
+  XHttpOptions options;
+  options.sizeLimit = kReportAnswerBytes;
+  // Fire and forget: the outcome changes nothing for the user.
+  XHttp_Get(*url, &answer, L"XHttp", nullptr, &options);
+  return 0;
+}
 
 bool IsUnreserved(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
@@ -51,11 +76,20 @@ std::wstring BuildErrorLogUrl(const std::wstring& name, const std::wstring& buil
 }
 
 bool ReportErrorLog(const std::wstring& name, const std::wstring& version, const std::wstring& log) {
-  XMemoryWriteStream answer;  // read and dropped
-  const std::wstring buildDate = FormatBuildDate(L"%04d%02d%02d");
-  // Fire and forget: the outcome changes nothing for the user.
-  XHttp_Get(BuildErrorLogUrl(name, buildDate, version, log), &answer, L"XHttp", nullptr, nullptr);
+  std::unique_ptr<std::wstring> url(
+      new std::wstring(BuildErrorLogUrl(name, FormatBuildDate(L"%04d%02d%02d"), version, log)));
+  const UniqueKernelHandle thread(
+      reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ReportThread, url.get(), 0, nullptr)));
+  if (!thread) return true;  // no report, as when the collector cannot be reached
+  (void)url.release();  // the thread's now
+  // The result is not used: a report that is not done by then is given up.
+  (void)WaitForSingleObject(thread.Get(), kReportWaitMs);
   return true;
+}
+
+void ReportSetupFailure(const std::wstring& log) {
+  AppendSetupLog(L"failure: " + log);
+  ReportErrorLog(L"tarnwick.online.setup", FormatText(L"%d", ProtocolNumber), log);
 }
 
 }  // namespace tw

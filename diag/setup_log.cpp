@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string_view>
 
 #include "support/file_helpers.h"
@@ -25,25 +26,32 @@ constexpr DWORD kKeptAtMost = 128 * 1024;     // bytes of the newest whole runs 
 constexpr size_t kEventCharsAtMost = 2048;    // UTF-16 units of one event text; more is cut
 constexpr char kStartEvent[] = "start ";
 
-UniqueFile& TheLogFile() {
-  static UniqueFile file;  // open for the whole run; invalid: not logging
-  return file;
+struct SetupLog {
+  UniqueFile file;            // open for the whole run; invalid: not logging
+  volatile LONG stopped = 0;  // 1 once a lock was not had in time: no more lines
+};
+
+SetupLog& TheLog() {
+  static SetupLog log;
+  return log;
 }
 
 // Holds the cross-process lock while it lives. A run that cannot have it
 // within kLockWaitMs (another instance stuck) stops logging, so that the wait
-// is paid once at most.
+// is paid once at most; the file stays open, since the last words of a run
+// out of memory may come from another thread that is writing at that moment.
 class LogLock {
  public:
-  explicit LogLock(UniqueFile& file) : file_(file) {
+  explicit LogLock(SetupLog& log) : file_(log.file) {
+    const HANDLE file = log.file.Get();
     const DWORD start = GetTickCount();
     for (;;) {
       OVERLAPPED range = LockedRange();
-      held_ = LockFileEx(file.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range) != FALSE;
+      held_ = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range) != FALSE;
       if (held_ || GetTickCount() - start >= kLockWaitMs) break;
       Sleep(kLockRetryMs);
     }
-    if (!held_) file.Reset();
+    if (!held_) InterlockedExchange(&log.stopped, 1);
   }
   ~LogLock() {
     OVERLAPPED range = LockedRange();
@@ -75,7 +83,7 @@ std::string ToUtf8(const std::wstring& text) {
 }
 
 std::string FormatLine(const std::wstring& text) {
-  std::wstring event = MaskUrlCredentials(text);
+  std::wstring event = MaskUrlsInText(text);
   if (event.size() > kEventCharsAtMost) {
     event.resize(kEventCharsAtMost);
     event += L"...";
@@ -138,15 +146,15 @@ void DropOldestRunsLocked(HANDLE file) {
   SetEndOfFile(file);
 }
 
-}  // namespace
-
-std::wstring MaskUrlCredentials(const std::wstring& text) {
+// The masking of MaskUrlCredentials at the first "://" of text, or at every one.
+std::wstring MaskCredentials(const std::wstring& text, bool everyUrl) {
   std::wstring masked;
   size_t copied = 0;
-  for (size_t scheme = text.find(L"://"); scheme != std::wstring::npos; scheme = text.find(L"://", scheme + 3)) {
+  for (size_t scheme = text.find(L"://"); scheme != std::wstring::npos;
+       scheme = everyUrl ? text.find(L"://", scheme + 3) : std::wstring::npos) {
     const size_t authority = scheme + 3;
-    const size_t authorityEnd = text.find_first_of(L"/\\?# ,;\"'<>", authority);
-    const size_t at = text.rfind(L'@', authorityEnd == std::wstring::npos ? text.size() : authorityEnd - 1);
+    const size_t authorityEnd = std::min(text.find_first_of(L"/?#\\", authority), text.size());
+    const size_t at = text.rfind(L'@', authorityEnd - 1);
     if (at == std::wstring::npos || at <= authority) continue;  // no user name to hide
     const size_t colon = text.find(L':', authority);
     masked.append(text, copied, authority - copied);
@@ -158,26 +166,33 @@ std::wstring MaskUrlCredentials(const std::wstring& text) {
   return masked;
 }
 
+}  // namespace
+
+std::wstring MaskUrlCredentials(const std::wstring& url) { return MaskCredentials(url, false); }
+
+std::wstring MaskUrlsInText(const std::wstring& text) { return MaskCredentials(text, true); }
+
 void BeginSetupLog(const std::wstring& folder, const std::wstring& startText) {
   // Never the current folder: without a private folder there is no log.
   if (folder.empty()) return;
-  UniqueFile& file = TheLogFile();
+  SetupLog& log = TheLog();
   // Read and write, no delete sharing: other instances append meanwhile, and
   // nobody can delete or rename the file and put a link in its place.
-  file.Reset(OpenFileNoFollow(folder + kLogFileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE));
-  if (!file) return;
-  LogLock lock(file);
+  log.file.Reset(OpenFileNoFollow(folder + kLogFileName, GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE));
+  if (!log.file) return;
+  LogLock lock(log);
   if (!lock.held()) return;
-  DropOldestRunsLocked(file.Get());
-  WriteLineLocked(file.Get(), FormatLine(L"start " + startText));
+  DropOldestRunsLocked(log.file.Get());
+  WriteLineLocked(log.file.Get(), FormatLine(L"start " + startText));
 }
 
 void AppendSetupLog(const std::wstring& text) {
-  UniqueFile& file = TheLogFile();
-  if (!file) return;
+  SetupLog& log = TheLog();
+  if (!log.file || log.stopped != 0) return;
   const std::string line = FormatLine(text);
-  LogLock lock(file);
-  if (lock.held()) WriteLineLocked(file.Get(), line);
+  LogLock lock(log);
+  if (lock.held()) WriteLineLocked(log.file.Get(), line);
 }
 
 }  // namespace tw

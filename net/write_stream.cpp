@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "support/file_helpers.h"
+#include "support/system_library.h"
 
 namespace tw {
 
@@ -17,7 +18,8 @@ bool XFileWriteStream::Open(const std::wstring& path) {
   Close();
   // The file usually goes to the user's temporary folder, where another
   // process may have put a link under its name: never written through.
-  const HANDLE handle = CreateFileNoFollow(path, GENERIC_WRITE, FILE_SHARE_READ);
+  // DELETE: a file that is discarded goes through this handle (Discard).
+  const HANDLE handle = CreateFileNoFollow(path, GENERIC_WRITE | DELETE, FILE_SHARE_READ);
   if (handle == INVALID_HANDLE_VALUE) return false;  // last error is the creation's
   file_.Reset(handle);
   fileName_ = path;
@@ -32,6 +34,18 @@ void XFileWriteStream::Close() {
   buffered_ = 0;
   position_ = 0;
   fileName_.clear();
+}
+
+void XFileWriteStream::Discard() {
+  decltype(&::SetFileInformationByHandle) setInformation = nullptr;  // Vista on
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  const bool marked = file_ && LookUpFunction(GetModuleHandleW(L"kernel32.dll"), "SetFileInformationByHandle",
+                                              &setInformation) &&
+                      setInformation(file_.Get(), FileDispositionInfo, &disposition, sizeof(disposition));
+  const std::wstring name = fileName_;
+  buffered_ = 0;  // nothing more is written to a file that goes
+  Close();
+  if (!marked && !name.empty()) DeleteFileW(name.c_str());
 }
 
 bool XFileWriteStream::Flush() {

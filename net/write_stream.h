@@ -39,6 +39,10 @@ class XFileWriteStream : public XWriteStream {
   // file held open, ERROR_ACCESS_DENIED for a folder or a link).
   bool Open(const std::wstring& path);
   void Close();
+  // Marks the open file for deletion and closes it: the file goes with this
+  // handle, whatever may have taken its name by then. Before Vista, which
+  // cannot, it is closed and deleted by name.
+  void Discard();
   bool Flush();
 
   bool Write(const void* data, uint32_t length) override;

@@ -75,12 +75,10 @@ void RunTransfer(AsyncTransfer& t) {
   }
   // The file is complete and closed before anybody hears of it.
   if (t.stream) {
-    const std::wstring name = t.stream->FileName();
-    t.stream->Close();
-    t.stream.reset();
     // An endless or oversized body would otherwise leave up to sizeLimit
     // bytes of the server's choosing in the caller's folder.
-    if (oversize) DeleteFileW(name.c_str());
+    oversize ? t.stream->Discard() : t.stream->Close();
+    t.stream.reset();
   }
   t.body.Reset();  // done with it before the caller may read it
   PostWithRetry(t.target, WM_XHTTP_COMPLETE, t.id, succeeded ? 1 : 0);
@@ -124,11 +122,7 @@ bool XHttp_GetAsync(const std::wstring& url, const std::wstring& filePath, HWND 
     // Nothing will ever write the file: close it and remove it again, keeping
     // the thread creation's error for the caller.
     const DWORD error = GetLastError();
-    if (transfer->stream) {
-      const std::wstring name = transfer->stream->FileName();
-      transfer->stream->Close();
-      DeleteFileW(name.c_str());
-    }
+    if (transfer->stream) transfer->stream->Discard();
     transfer.reset();
     SetLastError(error);
     return false;

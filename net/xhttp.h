@@ -62,6 +62,15 @@ struct XHttpOptions {
   // faster one still ends at sizeLimit). 0 in either turns the rule off.
   uint32_t stallWindowMs = 60000;
   uint32_t stallMinBytes = 1024;
+  // Bytes per second that an XHttpMulti mirror must bring, averaged over each
+  // stallWindowMs, once it is chosen (or once pickMs has passed without a
+  // choice): 2 KiB/s, 120 KiB a minute, which a slow modem line still
+  // brings. Below it the body ends as a stalled one does (14, 12002); the
+  // stall rule alone would let a 30 MB body drip for weeks. 0: no such rule.
+  uint32_t chosenMinBytesPerSecond = 2048;
+  // ms from the first read within which the whole body must have arrived,
+  // else it ends as a receive time-out would (14, 12002); 0: no deadline.
+  uint32_t bodyDeadlineMs = 0;
 };
 
 // The state of one transfer; lives on the stack of the thread that runs it.
@@ -93,6 +102,9 @@ class XHttpContext {
   // The announced length when it fits 32 bits signed, else -1 (as none).
   int32_t contentLength() const { return contentLength_; }
   XHttpOptions& options() { return options_; }
+  // From now on at least bytesPerSecond averaged over each stallWindowMs
+  // (never less than stallMinBytes); a new window starts now.
+  void RequireMinimumRate(uint32_t bytesPerSecond);
   // Records a failure: code, then the thread's last error (security errors
   // turn the code into 99).
   void RecordError(int code);
@@ -116,7 +128,8 @@ class XHttpContext {
   DWORD syserr_ = 0;
   int32_t contentLength_ = -1;
   int64_t announcedLength_ = -1;  // the whole Content-Length; -1 when none
-  bool progressWindowOpen_ = false;
+  bool bodyStarted_ = false;       // the first read of the body was made
+  DWORD bodyStartedAt_ = 0;        // GetTickCount at that read
   DWORD progressWindowStart_ = 0;  // GetTickCount when the window opened
   uint32_t progressWindowBytes_ = 0;
 };

@@ -179,7 +179,7 @@ bool XHttpContext::Open(const std::wstring& url) {
   syserr_ = 0;
   contentLength_ = -1;
   announcedLength_ = -1;
-  progressWindowOpen_ = false;
+  bodyStarted_ = false;
 
   Impl& s = *impl_;
   s.scheme = AllocZeroed(kSchemeSize);
@@ -388,10 +388,13 @@ bool XHttpContext::SendRequestBounded() {
     SetLastError(error);
     return sent != FALSE;
   }
-  // Stuck: the call keeps the handles; this transfer has none left.
+  // Stuck: the call keeps the handles; this transfer has none left. Let go
+  // before the error is set: should the thread have ended meanwhile, the
+  // record and its handles close here.
   call->session = std::move(s.session);
   call->connection = std::move(s.connection);
   call->request = std::move(s.request);
+  call.Reset();
   SetLastError(ERROR_INTERNET_TIMEOUT);
   return false;
 }
@@ -408,9 +411,10 @@ bool XHttpContext::ReadChunk(uint8_t* buffer, DWORD* bytesRead) {
     RecordError(XHttpErrQueryDataAvailable);
     return false;
   }
-  if (!progressWindowOpen_) {
-    progressWindowOpen_ = true;
-    progressWindowStart_ = GetTickCount();
+  if (!bodyStarted_) {
+    bodyStarted_ = true;
+    bodyStartedAt_ = GetTickCount();
+    progressWindowStart_ = bodyStartedAt_;
     progressWindowBytes_ = 0;
   }
   // A read waits until its whole size has arrived, whatever the receive
@@ -421,7 +425,9 @@ bool XHttpContext::ReadChunk(uint8_t* buffer, DWORD* bytesRead) {
     RecordError(XHttpErrReadFile);
     return false;
   }
-  if (*bytesRead > 0 && MadeTooLittleProgress(*bytesRead)) {
+  const bool pastDeadline =
+      options_.bodyDeadlineMs != 0 && GetTickCount() - bodyStartedAt_ >= options_.bodyDeadlineMs;
+  if (*bytesRead > 0 && (MadeTooLittleProgress(*bytesRead) || pastDeadline)) {
     *bytesRead = 0;
     RecordError(XHttpErrReadFile, ERROR_INTERNET_TIMEOUT);
     return false;
@@ -439,6 +445,15 @@ bool XHttpContext::MadeTooLittleProgress(DWORD got) {
   progressWindowStart_ = now;  // enough came: the next window starts
   progressWindowBytes_ = 0;
   return false;
+}
+
+void XHttpContext::RequireMinimumRate(uint32_t bytesPerSecond) {
+  const uint64_t perWindow = uint64_t{bytesPerSecond} * options_.stallWindowMs / 1000;
+  if (perWindow > options_.stallMinBytes) {
+    options_.stallMinBytes = perWindow > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(perWindow);
+  }
+  progressWindowStart_ = GetTickCount();
+  progressWindowBytes_ = 0;
 }
 
 bool XHttpContext::IsBodyShort(int64_t received) {

@@ -150,6 +150,7 @@ void Controller::Choose(int slot) {
   for (int other = 0; other < kSlots; ++other) {
     if (other != slot && workers_[other]) workers_[other]->RequestStop();
   }
+  workers_[slot]->RequireMinimumRate();
 }
 
 int Controller::Race() {
@@ -158,6 +159,7 @@ int Controller::Race() {
   const int32_t pickBytes = static_cast<int32_t>(t_.options.pickBytes);
   const int32_t pickMs = static_cast<int32_t>(t_.options.pickMs);
   XHttpMultiPickWindow window;
+  bool ratesRequired = false;
   while (AnyLive()) {
     // The counts of every worker that made progress in this scan; the lead
     // is the largest of them. (Judging each worker the moment it is read
@@ -191,6 +193,15 @@ int Controller::Race() {
       if (w->Succeeded()) return slot;
       Retire(slot);
     }
+    // pickMs past without a choice (a leader failed before it was picked, say):
+    // every mirror still running is held to the chosen one's rate, else one
+    // that drips below the lead would run on under the stall rule alone.
+    const int32_t raceMs = static_cast<int32_t>(GetTickCount() - raceStart);
+    if (!ratesRequired && chosen_ < 0 && pickMs != 0 && raceMs > pickMs) {
+      ratesRequired = true;
+      for (auto& w : workers_)
+        if (w) w->RequireMinimumRate();
+    }
     if (!kPickFirstPastBytes && chosen_ < 0 && highest > pickBytes && AnyLive()) {
       int32_t counts[kSlots];
       for (int slot = 0; slot < kSlots; ++slot)
@@ -223,10 +234,8 @@ bool Controller::Finish(int winner) {
     t_.stream->Close();
     return true;
   }
-  // Never leave a part of the file behind: close it and remove it.
-  const std::wstring name = t_.stream->FileName();
-  t_.stream->Close();
-  DeleteFileW(name.c_str());
+  // Never leave a part of the file behind.
+  t_.stream->Discard();
   result.errLine = kErrLineFileWrite;
   Post(WM_XHTTP_ERR, XHttpMultiErrFileWrite);
   return false;
@@ -292,11 +301,7 @@ bool XHttpMulti_GetAsync(const XHttpMultiRequest& request, const XHttpOptions* o
     // Nothing will ever fill the file: remove it, keeping the thread
     // creation's error for the caller.
     const DWORD error = GetLastError();
-    if (transfer->stream) {
-      const std::wstring name = transfer->stream->FileName();
-      transfer->stream->Close();
-      DeleteFileW(name.c_str());
-    }
+    if (transfer->stream) transfer->stream->Discard();
     SetLastError(error);
     return false;
   }

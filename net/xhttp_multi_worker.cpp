@@ -53,6 +53,12 @@ void XHttpMultiWorker::RequestStop() {
   LeaveCriticalSection(&lock_);
 }
 
+void XHttpMultiWorker::RequireMinimumRate() {
+  EnterCriticalSection(&lock_);
+  rateRequired_ = true;
+  LeaveCriticalSection(&lock_);
+}
+
 unsigned __stdcall XHttpMultiWorker::ThreadMain(void* self) {
   static_cast<XHttpMultiWorker*>(self)->Run();
   return 0;
@@ -72,6 +78,7 @@ void XHttpMultiWorker::Run() {
 
       uint8_t buffer[XHttpContext::kChunkSize];
       int32_t total = 0;
+      bool rateRequired = false;
       for (;;) {
         DWORD got = 0;
         if (!context.ReadChunk(buffer, &got)) break;
@@ -89,11 +96,16 @@ void XHttpMultiWorker::Run() {
         total += static_cast<int32_t>(got);  // the body stays below 64 MiB
         EnterCriticalSection(&lock_);
         const bool stop = stop_;
+        const bool rateNewlyRequired = rateRequired_ && !rateRequired;
         if (!stop) received_ = total;
         LeaveCriticalSection(&lock_);
         if (stop) {
           error = XHttpMultiErrStopped;
           break;
+        }
+        if (rateNewlyRequired) {
+          rateRequired = true;
+          context.RequireMinimumRate(options_.chosenMinBytesPerSecond);
         }
         SetEvent(progressed_.Get());
       }

@@ -35,6 +35,9 @@ class XHttpMultiWorker {
   int32_t Received();
   bool Succeeded();
   void RequestStop();
+  // From its next chunk on, the worker must bring the options'
+  // chosenMinBytesPerSecond or fail as a stalled body does.
+  void RequireMinimumRate();
 
   // Valid once finished() is set.
   int httperr() const { return httperr_; }
@@ -54,10 +57,11 @@ class XHttpMultiWorker {
   UniqueKernelHandle started_;     // auto-reset: the response was accepted
   UniqueKernelHandle progressed_;  // auto-reset: a chunk was stored
   UniqueKernelHandle finished_;    // manual-reset: the thread is done
-  CRITICAL_SECTION lock_;          // guards the four fields below
+  CRITICAL_SECTION lock_;          // guards the five fields below
   int32_t contentLength_ = 0;      // 0 until the response was accepted
   int32_t received_ = 0;
   bool stop_ = false;
+  bool rateRequired_ = false;
   bool success_ = false;
   int httperr_ = 0;                // written before finished_ is set
   DWORD syserr_ = 0;

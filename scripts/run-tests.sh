@@ -36,7 +36,9 @@ cmake --build "$root/build/x64" -j "$jobs"
 checks_failed=0
 check() { "$@" || checks_failed=1; }
 check "$root/tests/checks/release_size.sh" "$root/build/i686/bin/TarnwickOnlineSetup.exe"
-check "$root/tests/checks/release_size.sh" "$root/build/x64/bin/TarnwickOnlineSetup.exe"
+# The x86_64 build carries the platform's unwind tables (.pdata, .xdata) and
+# 8-byte pointers: a budget of its own, 176 KiB.
+check "$root/tests/checks/release_size.sh" "$root/build/x64/bin/TarnwickOnlineSetup.exe" 180224
 check "$root/tests/checks/reproducible.sh" "$root/build/i686" 1583950157
 check "$root/tests/checks/reproducible.sh" "$root/build/x64"
 check "$root/tests/checks/signing.sh" "$root/build/i686/bin/TarnwickOnlineSetup.exe"

@@ -7,6 +7,7 @@ packages=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xa
 packages+=(g++ zlib1g-dev binutils)  # the native CRC-32 benchmark against zlib; objdump for the checks
 packages+=(fonts-wqy-zenhei)  # CJK glyphs for the Japanese and Korean window texts under Wine
 packages+=(nginx-light)        # a real web server as a mirror in the race tests and the benchmark
+packages+=(squid)              # a real proxy, with and without a password, in front of the test servers
 packages+=(wine32:i386)       # runs the 32-bit release, the program users download
 # The parsers' fuzz build (scripts/fuzz.sh): clang's libFuzzer and sanitizers,
 # 32-bit like the release so that long is 32 bits as on Windows.

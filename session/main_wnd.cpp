@@ -5,7 +5,6 @@
 
 #include "app/app_state.h"
 #include "config/ui_text.h"
-#include "diag/build_stamp.h"
 #include "diag/error_report.h"
 #include "diag/os_info.h"
 #include "diag/setup_log.h"
@@ -21,13 +20,20 @@ namespace {
 constexpr UINT kShowDelayMs = 300;
 constexpr UINT kTopmostMs = 300;
 constexpr UINT kSilentCloseMs = 10;
-constexpr wchar_t kErrorLogName[] = L"tarnwick.online.setup";
 
 // Windows 2000 and XP (OsId 1..5) get the notice instead of the session.
 constexpr int kFirstSupportedOsId = 6;
 
 std::wstring OldVersionPageUrl() { return L"http://" TARNWICK_WEB_HOST L"/tarnwick/old/"; }
 std::wstring DownloadPageUrl() { return L"https://" TARNWICK_WEB_HOST L"/tarnwick/dl/"; }
+
+// A silent run, or one on a window station that is not interactive (a
+// service's, a LocalSystem deployment's): a window that waits for the user
+// there would wait for ever, so a failed run closes itself.
+bool NobodyClosesTheWindow() {
+  const AppState& state = GetAppState();
+  return state.silentMode || state.hiddenStation;
+}
 
 }  // namespace
 
@@ -43,10 +49,9 @@ bool CMainWnd::CreateAndStart() {
   if (GetOsId() < kFirstSupportedOsId) {
     statusText = GetUiText(L"TEXT_XP");
     CreateCornerLink(homepageLink, Hwnd(), GetUiText(L"TEXT_HOMEPAGE"), OldVersionPageUrl());
-    if (GetAppState().silentMode) {
-      // Nobody would ever close a hidden window that shows a notice: end the
-      // silent run at once, as a run that did not install (no report, no
-      // transfer).
+    if (NobodyClosesTheWindow()) {
+      // Nobody would ever close a window that shows a notice: end the run at
+      // once, as a run that did not install (no report, no transfer).
       GetAppState().exitCode = 1;
       SetTimer(Hwnd(), TimerCloseSilent, kSilentCloseMs, nullptr);
     }
@@ -106,7 +111,8 @@ bool CMainWnd::ProcessWindowMessage(HWND /*window*/, UINT message, WPARAM wParam
   }
   // Read for the local log only; it stays unhandled.
   if (message == WM_XHTTP_MULTI_CHOSEN && stage == StageSetupDownload && lParam >= 0 && lParam < 5) {
-    AppendSetupLog(FormatText(L"mirror %d chosen: %s", static_cast<int>(lParam) + 1, setupUrls[lParam].c_str()));
+    AppendSetupLog(FormatText(L"mirror %d chosen: %s", static_cast<int>(lParam) + 1,
+                              MaskUrlCredentials(setupUrls[lParam]).c_str()));
   }
   return false;
 }
@@ -147,11 +153,10 @@ void CMainWnd::ShowPercent(int percent) {
 
 void CMainWnd::ShowFailure(const std::wstring& text, const std::wstring& log) {
   SetStatusText(text);
-  AppendSetupLog(L"failure: " + log);
-  ReportErrorLog(kErrorLogName, FormatText(L"%d", ProtocolNumber), log);
+  ReportSetupFailure(log);
   AppState& state = GetAppState();
   state.exitCode = 1;
-  if (state.silentMode) SetTimer(Hwnd(), TimerCloseSilent, kSilentCloseMs, nullptr);
+  if (NobodyClosesTheWindow()) SetTimer(Hwnd(), TimerCloseSilent, kSilentCloseMs, nullptr);
 }
 
 void CMainWnd::OnSize() {

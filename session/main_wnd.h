@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "config/version_info.h"
 #include "net/xhttp.h"
 #include "net/xhttp_multi.h"
 #include "support/private_folder.h"
@@ -87,6 +88,7 @@ class CMainWnd : public CWindowImpl {
   std::wstring setupUrls[5];
   uint32_t sleepInterval = 0;     // ms
   uint32_t setupCrc = 0;
+  Crc32Rule setupCrcRule = Crc32Compare;  // what the CRC32 text asks for
   std::wstring setupSha256Text;   // the download section's SHA256; empty: none offered
   std::wstring setupFileName;
   std::wstring setupFilePath;

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "config/ui_text.h"
+#include "config/version_info.h"
 #include "diag/build_stamp.h"
 #include "diag/debug_log.h"
 #include "diag/setup_log.h"
@@ -23,8 +24,6 @@
 namespace tw {
 
 namespace {
-
-constexpr uint32_t kCrcSkipsComparison = 0xFFFFFFFF;
 
 // The setup file, held open for reading without write or delete sharing from
 // its checks until its start: what was checked is what runs. Opened as
@@ -72,7 +71,8 @@ void CMainWnd::StartSetupDownload() {
     std::wstring localSha256;
     if (pinned) {
       const uint32_t crc = GetOpenFileCrc32(pinned.Get());
-      if (crc != 0 && crc == setupCrc && MatchesServerSha256(pinned.Get(), &localSha256)) {
+      if (setupCrcRule != Crc32MatchesNone && crc != 0 && crc == setupCrc &&
+          MatchesServerSha256(pinned.Get(), &localSha256)) {
         AppendSetupLog(FormatText(L"reusing %s, CRC-32 0x%08x", setupFilePath.c_str(), crc));
         LaunchSetup(std::move(pinned));  // an earlier run left the right file
         return;
@@ -96,13 +96,17 @@ void CMainWnd::StartSetupDownload() {
   request.sleepInterval = sleepInterval;
   request.agent = FormatText(L"%s(%s)", GetUserAgent().c_str(), L"XHttpMulti");
 
-  SendDebugLog(L"ONLINE-SETUP, StartSetupDownload() - %s, %s, %s, %s, %s", setupUrls[0].c_str(),
-               setupUrls[1].c_str(), setupUrls[2].c_str(), setupUrls[3].c_str(), setupUrls[4].c_str());
-
+  // Mirror URLs leave the process masked: any window may call itself the
+  // debug receiver, and the log is read by others.
+  std::wstring masked[5];
   std::wstring mirrors;
   for (int slot = 0; slot < 5; ++slot) {
-    if (!setupUrls[slot].empty()) mirrors += FormatText(L", %d=%s", slot + 1, setupUrls[slot].c_str());
+    masked[slot] = MaskUrlCredentials(setupUrls[slot]);
+    if (!setupUrls[slot].empty()) mirrors += FormatText(L", %d=%s", slot + 1, masked[slot].c_str());
   }
+  SendDebugLog(L"ONLINE-SETUP, StartSetupDownload() - %s, %s, %s, %s, %s", masked[0].c_str(), masked[1].c_str(),
+               masked[2].c_str(), masked[3].c_str(), masked[4].c_str());
+
   bool started = XHttpMulti_GetAsync(request, &options, multiResult);
   DWORD lastError = started ? ERROR_SUCCESS : GetLastError();
   if (!started && lastError == ERROR_SHARING_VIOLATION && setupFilePath == folder + setupFileName) {
@@ -129,7 +133,7 @@ void CMainWnd::OnSetupDownloadComplete(int result) {
   if (result == 0) {
     ShowFailure(FormatText(L"%s (%d-%u)", failedText.c_str(), multiResult->httperr, multiResult->syserr),
                 FormatText(L"err at setupfile file download(3), chonsenURL:%s, id:%d, errLine:%d, httperr:%d, syserr:%u",
-                           multiResult->chosenUrl.c_str(), multiResult->chosenIndex, multiResult->errLine,
+                           MaskUrlCredentials(multiResult->chosenUrl).c_str(), multiResult->chosenIndex, multiResult->errLine,
                            multiResult->httperr, multiResult->syserr));
     stage = StageIdle;
     return;
@@ -146,7 +150,7 @@ void CMainWnd::OnSetupDownloadComplete(int result) {
   const int32_t size = static_cast<int32_t>(GetFileSize(pinned.Get(), nullptr));
   const uint32_t crc = GetOpenFileCrc32(pinned.Get());
   AppendSetupLog(FormatText(L"downloaded %d bytes, CRC-32 server 0x%08x, local 0x%08x", size, setupCrc, crc));
-  if (setupCrc != kCrcSkipsComparison && setupCrc != crc) {
+  if (setupCrcRule == Crc32MatchesNone || (setupCrcRule == Crc32Compare && setupCrc != crc)) {
     SendDebugLog(L"updater - CRC가 다르다..");
     // The file stays on disk; the next run deletes it before downloading again.
     ShowFailure(failedText + L"(DiffCRC)",

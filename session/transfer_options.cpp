@@ -1,5 +1,7 @@
 #include "session/transfer_options.h"
 
+#include "app/app_state.h"
+
 namespace tw {
 
 XHttpOptions MakeSessionTransferOptions(HWND window) {
@@ -8,9 +10,17 @@ XHttpOptions MakeSessionTransferOptions(HWND window) {
   options.connectTimeout = 30000;
   options.receiveTimeout = 30000;
   options.connectRetries = 20;
-  options.allowAuthDialog = 1;
+  // Where nobody can see the proxy's dialog it would wait for ever: a 407 then
+  // fails as any 4xx does.
+  options.allowAuthDialog = GetAppState().hiddenStation ? 0 : 1;
   options.pickBytes = 262144;
   options.pickMs = 30000;
+  return options;
+}
+
+XHttpOptions MakeVersionCheckOptions(HWND window) {
+  XHttpOptions options = MakeSessionTransferOptions(window);
+  options.bodyDeadlineMs = kVersionBodyDeadlineMs;
   return options;
 }
 

@@ -47,7 +47,7 @@ std::wstring VersionInfoUrl() {
 void CMainWnd::StartCheckVersion() {
   const std::wstring url = VersionInfoUrl();
   const std::wstring agent = GetUserAgent();
-  const XHttpOptions options = MakeSessionTransferOptions(Hwnd());
+  const XHttpOptions options = MakeVersionCheckOptions(Hwnd());
   AppendSetupLog(L"version check " + url);
 
   // Without the private folder the files would land where others may write.
@@ -146,7 +146,7 @@ void CMainWnd::OnVersionCheckComplete(int result) {
   for (int slot = 0; slot < 5; ++slot) setupUrls[slot] = IsWebUrl(info.urls[slot]) ? info.urls[slot] : L"";
   sleepInterval = info.sleepInterval;
   setupFileName = info.fileName;
-  setupCrc = Crc32FromText(info.crc32Text);
+  setupCrcRule = Crc32FromText(info.crc32Text, &setupCrc);
   setupSha256Text = info.sha256Text;
 
   StartSetupDownload();

@@ -1,5 +1,6 @@
 // The INI document: decoding, lines, names and values, lookups, file loading.
 #include "config/ini_document.h"
+#include "config/version_info.h"
 
 #include <gtest/gtest.h>
 
@@ -159,6 +160,20 @@ TEST_F(IniFileTest, LoadsWholeFilesAndRefusesUnreadableOnes) {
   const std::wstring locked = Write("[S]\nk=v\n");
   tw::UniqueFile writer(CreateFileW(locked.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   EXPECT_EQ(Load(locked), L"failed:");
+}
+
+// Only the publishing tool's text skips; what wcstoul takes to FFFFFFFF by overflow or a sign matches no file.
+TEST(VersionInfo, OnlyTheSkipTextSkipsTheCrcComparison) {
+  const struct { const wchar_t* text; tw::Crc32Rule rule; uint32_t value; } cases[] = {
+      {L"e6eb3790", tw::Crc32Compare, 0xE6EB3790}, {L"0XE6EB3790", tw::Crc32Compare, 0xE6EB3790}, {L"", tw::Crc32Compare, 0},
+      {L"FFFFFFFF", tw::Crc32Skip, 0xFFFFFFFF}, {L"0xffffFFFF", tw::Crc32Skip, 0xFFFFFFFF}, {L"FFFF", tw::Crc32Compare, 0xFFFF},
+      {L"0FFFFFFFF", tw::Crc32Compare, 0xFFFFFFFF}, {L"FFFFFFFF;", tw::Crc32Compare, 0xFFFFFFFF},
+      {L"100000000", tw::Crc32MatchesNone, 0}, {L"-1", tw::Crc32MatchesNone, 0}, {L" +e6eb3790", tw::Crc32MatchesNone, 0}};
+  for (const auto& c : cases) {
+    uint32_t value = 1;
+    EXPECT_EQ(tw::Crc32FromText(c.text, &value), c.rule) << c.text;
+    EXPECT_TRUE(c.rule == tw::Crc32MatchesNone || value == c.value) << c.text;
+  }
 }
 
 }  // namespace

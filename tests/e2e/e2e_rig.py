@@ -228,6 +228,11 @@ class Rig:
         self.reg(r"HKCU\Software\Wine\AppDefaults\TarnwickOnlineSetup.exe", "Version", version and ("REG_SZ", version),
                  check)
 
+    def set_proxy(self, port):  # WinINet's proxy for the prefix: 127.0.0.1:port, or none
+        key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+        self.reg(key, "ProxyEnable", ("REG_DWORD", "1" if port else "0"))
+        self.reg(key, "ProxyServer", ("REG_SZ", "127.0.0.1:%s" % port) if port else None, check=False)
+
     def set_dpi(self, dpi):
         self.reg(r"HKCU\Control Panel\Desktop", "LogPixels", ("REG_DWORD", str(dpi)))
 

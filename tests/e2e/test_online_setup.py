@@ -96,20 +96,16 @@ class SuccessfulRuns(Scenario):
                 self.assertEqual(any(t["text"].startswith("ONLINE-SETUP") for t in result.traces), downloads == 1)
                 self.assertEqual(crc32_of(self.temp_file("TARNWICK-SETUP.EXE")), crc32_of(RIG.setups["good"]))
 
-    def test_locked_old_file_gets_a_replacement_name(self):
-        result = RIG.run_holding(RIG.temp_win() + "TARNWICK-SETUP.EXE")
-        self.assertEqual((result.exit_code, result.launches), (0, ["/onlineSetup"]))
-        replaced = [n for n in os.listdir(RIG.temp_folder()) if n.startswith("TARNWICK-SETUP-")]
-        self.assertEqual(len(replaced), 1)
-        self.assertRegex(replaced[0], r"^TARNWICK-SETUP-%08x-[0-9a-f]{8}\.EXE$" % crc32_of(RIG.setups["good"]))
-
-    def test_locked_version_file_falls_back_to_a_token_name(self):
-        result = RIG.run_holding(RIG.temp_win() + "tarnwick.versioninfo.ini")
-        self.assertEqual((result.exit_code, result.launches), (0, ["/onlineSetup"]))
-        tokens = [n for n in os.listdir(RIG.temp_folder())
-                  if n.startswith("tarnwick.versioninfo.") and n != "tarnwick.versioninfo.ini"]
-        self.assertEqual(len(tokens), 1)
-        self.assertRegex(tokens[0], r"^tarnwick\.versioninfo\.\d{11,15}\.ini$")
+    def test_locked_files_get_names_of_their_own(self):
+        for held, prefix, pattern in (("TARNWICK-SETUP.EXE", "TARNWICK-SETUP-", r"TARNWICK-SETUP-%08x-[0-9a-f]{8}\.EXE"
+                                       % crc32_of(RIG.setups["good"])),
+                                      ("tarnwick.versioninfo.ini", "tarnwick.versioninfo.", r"tarnwick\.versioninfo\.\d{11,15}\.ini")):
+            with self.subTest(held=held):
+                RIG.clean_temp()
+                result = RIG.run_holding(RIG.temp_win() + held)
+                names = [n for n in os.listdir(RIG.temp_folder()) if n.startswith(prefix) and n != held]
+                self.assertEqual((result.exit_code, result.launches, len(names)), (0, ["/onlineSetup"], 1))
+                self.assertRegex(names[0], "^%s$" % pattern)
 
     def test_instances_started_in_the_same_second_both_run_to_the_end(self):
         # A log of their own: the setups they start may write after the next test began.
@@ -206,14 +202,6 @@ class VersionCheckFailures(Scenario):
                          % os.environ["TW_E2E_VERSION_HOST"].replace(".", r"\."))
         self.assertReport(result.reports[2], "err - cannot download version file(2)")
 
-    def test_status_404(self):
-        RIG.publish_version(None)
-        result = RIG.run(["/S"])
-        self.assertEqual(result.exit_code, 1)
-        self.assertEqual((result.logs[0], result.logs[2]), ("OnXHttpErr() - cannot download version file XHTTPERR:10",
-                                                            "err - cannot download version file(2)"))
-        self.assertEqual(sum(len(m.requests) for m in RIG.mirrors), 0)
-
     def test_newer_protocol_missing_version_or_unreadable_file_is_refused(self):
         cases = [(RIG.version_text(version=PROTOCOL + 1), "err at using old version"),
                  (RIG.version_text(version=0), "err at using old version"), ("", "err at using old version"),
@@ -251,45 +239,33 @@ class VersionCheckFailures(Scenario):
 
 
 class DownloadFailures(Scenario):
-    def test_all_mirrors_failing(self):
-        RIG.publish_version(RIG.version_text(urls=[RIG.mirror_url(i, "good", status=404) for i in range(3)]))
-        result = RIG.run(["/S"])
-        self.assertEqual((result.exit_code, result.launches), (1, []))
-        self.assertEqual(result.logs[0], "OnXHttpErr() at setupfile file download XHTTPERR:10")
-        self.assertRegex(result.logs[1], r"^err at setupfile file download\(3\), chonsenURL:, id:-1, errLine:541, "
-                                         r"httperr:10, syserr:\d+$")
-
-    def test_no_mirror_urls(self):
-        RIG.publish_version(RIG.version_text(urls=[]))
-        result = RIG.run(["/S"], receiver=False)
-        self.assertEqual((result.exit_code, result.logs), (1, [
-            "OnXHttpErr() at setupfile file download XHTTPERR:100",
-            "err at setupfile file download(3), chonsenURL:, id:-1, errLine:282, httperr:0, syserr:0"]))
-
-    def test_chosen_mirror_dropping_reaches_the_report_whole(self):
-        url = RIG.mirror_url(0, "good", drop_after=300000, rate=2000000)  # "&" and "=" in the log text
-        RIG.publish_version(RIG.version_text(urls=[url]))
-        result = RIG.run(["/S"], receiver=False)
-        self.assertEqual((result.exit_code, result.logs), (1, [  # no ERR for a chosen mirror that drops
-            "err at setupfile file download(3), chonsenURL:%s, id:0, errLine:526, httperr:0, syserr:0" % url]))
-        self.assertNotIn("&drop_after", result.reports[0]["_raw_query"])
-
-    def test_crc_mismatch(self):
-        crc = crc32_of(RIG.setups["good"]) ^ 1
-        RIG.publish_version(RIG.version_text(crc=crc))
-        result = RIG.run(["/S"])
-        self.assertEqual((result.exit_code, result.launches), (1, []))
-        self.assertEqual(result.logs, ["err - diff crc of the setup file - crc_svr:0x%x, crc_local:0x%x, size_local:%d "
-                                       % (crc, crc ^ 1, os.path.getsize(RIG.setups["good"]))])
-        self.assertIn("updater - CRC\uac00 \ub2e4\ub974\ub2e4..", [t["text"] for t in result.traces])
-        self.assertTrue(os.path.exists(self.temp_file("TARNWICK-SETUP.EXE")))
-
-    def test_setup_file_that_cannot_be_created(self):
-        os.makedirs(self.temp_file("TARNWICK-SETUP.EXE"))
-        result = RIG.run(["/S"], receiver=False)
-        self.assertEqual((result.exit_code, result.logs), (1, [
-            "err - StartSetupDownload()/XHttpMulti_GetAsync failed, GetLastError()=5, filePathName=%sTARNWICK-SETUP.EXE"
-            % RIG.temp_win()]))
+    def test_failures_are_reported_with_their_numbers(self):
+        crc, drop = crc32_of(RIG.setups["good"]) ^ 1, RIG.mirror_url(0, "good", drop_after=600000, rate=1000000)
+        race = "err at setupfile file download(3), chonsenURL:%s, id:%d, errLine:%d, httperr:%d, syserr:%s"
+        xhttp = "OnXHttpErr() at setupfile file download XHTTPERR:%d"
+        cases = [  # version file (None: a folder where the setup file goes), the reports ("N": any system error)
+            (RIG.version_text(urls=[RIG.mirror_url(i, "good", status=404) for i in range(3)]),
+             [xhttp % 10, race % ("", -1, 541, 10, "N")]),
+            (RIG.version_text(urls=[]), [xhttp % 100, race % ("", -1, 282, 0, 0)]),
+            (RIG.version_text(urls=[drop]), [race % (drop, 0, 526, 0, 0)]),  # "&" and "=" in it; no ERR once chosen
+            (RIG.version_text(crc=crc), ["err - diff crc of the setup file - crc_svr:0x%x, crc_local:0x%x, size_local:%d "
+                                         % (crc, crc ^ 1, os.path.getsize(RIG.setups["good"]))]),
+            (None, ["err - StartSetupDownload()/XHttpMulti_GetAsync failed, GetLastError()=5, filePathName=%s"
+                    "TARNWICK-SETUP.EXE" % RIG.temp_win()])]
+        for text, logs in cases:
+            with self.subTest(log=logs[-1][:40]):
+                RIG.clean_temp()
+                RIG.publish_version(text or RIG.version_text())
+                if text is None:
+                    os.makedirs(self.temp_file("TARNWICK-SETUP.EXE"))
+                result = RIG.run(["/S"])
+                got = [re.sub(r"syserr:\d+$", "syserr:N", log) if want.endswith(":N") else log
+                       for log, want in zip(result.logs, logs)]
+                self.assertEqual((result.exit_code, result.launches, got, len(result.logs)), (1, [], logs, len(logs)))
+                self.assertNotIn("&drop_after", str([r["_raw_query"] for r in result.reports]))  # values encoded whole
+                if "diff crc" in logs[0]:  # the file stays for the next run to delete
+                    self.assertIn("updater - CRC\uac00 \ub2e4\ub974\ub2e4..", [t["text"] for t in result.traces])
+                    self.assertTrue(os.path.exists(self.temp_file("TARNWICK-SETUP.EXE")))
 
     def test_file_name_leaving_the_temp_folder_or_naming_a_device_is_not_used(self):
         for name in ("..\\..\\escaped.exe", "sub\\setup.exe", "Nul .exe"):
@@ -409,21 +385,21 @@ class SetupLog(Scenario):
 
     def test_each_stage_leaves_its_lines_and_a_failure_its_report_text(self):
         def url(setup, query=""):  # a mirror URL with a user name and password
-            return RIG.mirror_url(0, setup).replace("//", "//alice:s3cret@") + query
+            return RIG.mirror_url(0, setup).replace("//", "//alice:s3,c;ret@") + query
 
         def download(setup, query="", server_crc=None):
-            masked, crc = url(setup, query).replace("alice:s3cret", "***:***"), crc32_of(RIG.setups[setup])
+            masked, crc = url(setup, query).replace("alice:s3,c;ret", "***:***"), crc32_of(RIG.setups[setup])
             return ["setup download to %sTARNWICK-SETUP.EXE from mirrors, 1=%s" % (RIG.temp_win(), masked),
                     "mirror 1 chosen: " + masked, "downloaded %d bytes, CRC-32 server 0x%08x, local 0x%08x"
                     % (os.path.getsize(RIG.setups[setup]), crc if server_crc is None else server_crc, crc)]
-        crc, sha, drop = crc32_of(RIG.setups["good"]), sha256_of(RIG.setups["good"]), "?drop_after=300000&rate=2000000"
-        # Paced, so that the pick always comes before the end: a body that arrives whole between two of
-        # the race's scans wins without a pick, and without the "chosen" line.
+        crc, sha, drop = crc32_of(RIG.setups["good"]), sha256_of(RIG.setups["good"]), "?drop_after=600000&rate=1000000"
+        # Paced, and dropped well after the pick, so that the pick comes before the end: what is left of a body
+        # (waiting in the socket) may arrive whole between two of the race's scans, which end it unpicked.
         paced = "?rate=3000000"
         cases = [  # version file (None: none), events after the version check's success (None: no success), exit code
             (RIG.version_text(urls=[url("good", paced)], sha256=sha), download("good", paced) + [
                 "SHA-256 server %s, local %s" % (sha, sha), "signature valid, signer: C=DE, O=Orlenhaus, CN=Orlenhaus",
-                'launch "%sTARNWICK-SETUP.EXE" /S  ' % RIG.temp_win()], 0),
+                'launch "%sTARNWICK-SETUP.EXE" /S http://***:***@h/ ' % RIG.temp_win()], 0),
             (None, None, 1),
             (RIG.version_text(urls=[url("good", drop)]), download("good", drop)[:2], 1),
             (RIG.version_text(urls=[url("good", paced)], crc=crc ^ 1), download("good", paced, server_crc=crc ^ 1), 1),
@@ -433,13 +409,15 @@ class SetupLog(Scenario):
             with self.subTest(events=events and events[-1][:30]):
                 RIG.clean_temp()
                 RIG.publish_version(text)
-                result = RIG.run(["/S"], receiver=False)
+                result = RIG.run(["/S", "http://bob:pw,1@h/"])  # a URL on the command line is masked by the log itself
+                self.assertNotIn("s3,c", str(result.traces))
                 logged = self.log_events()
                 self.assertRegex(logged[0], r"^start version 20200204 built 2020/03/11 18:09:17, command line: .*"
-                                 r"TarnwickOnlineSetup\.exe\"? /S, Windows [^,]+ \(\d+\.\d+\.\d+\), UI language 0x[0-9a-f]{4} \w+$")
+                                 r"TarnwickOnlineSetup\.exe\"? /S http://\*\*\*:\*\*\*@h/, Windows [^,]+ \(\d+\.\d+\.\d+\), "
+                                 r"UI language 0x[0-9a-f]{4} \w+$")
                 expected = ["version check https://%s/tarnwick.std/versioninfo.ini" % os.environ["TW_E2E_VERSION_HOST"]]
                 expected += [] if events is None else ["version check ok, ONLINE_SETUP_VERSION %d" % PROTOCOL] + events
-                expected += ["failure: " + log.replace("alice:s3cret", "***:***") for log in result.logs]
+                expected += ["failure: " + log for log in result.logs]  # the reports' URLs are masked too
                 self.assertEqual(logged[1:], expected + ["exit code %d" % exit_code])
                 self.assertEqual(result.exit_code, exit_code)
 
@@ -512,16 +490,31 @@ class ClosingAtAnyMoment(Scenario):
             self.assertEqual(any(r["body_sent"] == size for m in RIG.mirrors for r in m.requests), downloaded, moment)
 
 
+def local_failures():  # the local log's failure texts, also of reports that never reached the collector
+    return re.findall(r"\] failure: (.*)\r\n", read(os.path.join(RIG.temp_folder(), LOG)).decode("utf-8"))
+
+
 class HostileServers(Scenario):
     def tearDown(self):
         RIG.version_server.faults.clear()
+        RIG.errorlog_server.faults.clear()
 
     def test_hostile_servers_and_version_files_end_the_run_as_failures(self):
         size = os.path.getsize(RIG.setups["good"])
         mirror = lambda **faults: RIG.version_text(urls=[RIG.mirror_url(0, "good", **faults)])  # noqa: E731
         version_failed = "OnXHttpErr() - cannot download version file XHTTPERR:%d"  # then two more reports
-        cases = [  # version-server faults, version file, the first report (None: the run succeeds), version file left
+        drip = {"rate": "20", "chunk": "1"}  # a byte every 50 ms: 1.2 KiB a minute, more than the stall rule asks
+        old_version = RIG.version_text(version=PROTOCOL + 1)  # a failure with one report
+        cases = [  # version-server faults ("_collector": the collector's), version file, the first failure (None: the run
+            # succeeds), version file left, seconds within which the run ends (60 when not given)
+            ({"status": "404"}, None, version_failed % 10, True),
             ({"serve": "/gen/40000000", "nolength": "1"}, None, version_failed % 21, False),  # stopped at the size limit
+            (dict(drip, serve="/gen/40000000"), None, version_failed % 14, True, 100),  # the version file's deadline
+            ({}, mirror(serve="/gen/8388608", burst=3145728, **drip), "err at setupfile file download(3), chonsenURL:http",
+             True, 150),  # chosen after its burst, then too slow
+            ({"_collector": dict(drip, serve="/gen/30000000")}, old_version, "err at using old version", True, 25),
+            ({"_collector": {"stall_handshake": "1"}}, old_version, "err at using old version", True, 25),
+            ({}, RIG.version_text(crc="-1"), "err - diff crc of the setup file - crc_svr:0xffffffff,", True),
             ({"length": "2147483648"}, None, version_failed % 14, True),
             ({"length": "99999999999"}, None, version_failed % 14, True),
             ({"redirect": "file:///C:/windows/win.ini"}, None, version_failed % 9, True),
@@ -534,14 +527,15 @@ class HostileServers(Scenario):
             ({}, mirror(reset_after=400000, rate=2000000), "err at setupfile file download(3)", True),
             ({}, mirror(redirect="file:///C:/windows/win.ini"), "OnXHttpErr() at setupfile file download XHTTPERR:9", True),
         ]
-        for faults, text, log, left in cases:
+        for faults, text, log, left, *within in cases:
             with self.subTest(faults=faults, text=(text or "")[:40]):
                 RIG.clean_temp()
-                RIG.version_server.faults = faults
+                RIG.version_server.faults = dict(faults)
+                RIG.errorlog_server.faults = RIG.version_server.faults.pop("_collector", {})
                 RIG.publish_version(text or RIG.version_text())
-                result = RIG.run(["/S"], receiver=False, timeout=60)
+                result = RIG.run(["/S"], receiver=False, timeout=within[0] if within else 60)
                 self.assertEqual((result.exit_code, result.launches), (1, []) if log else (0, ["/S  "]))
-                self.assertTrue(log is None or result.logs[0].startswith(log), result.logs)
+                self.assertTrue(log is None or (result.logs or local_failures())[0].startswith(log), result.logs)
                 if log and log.startswith(version_failed[:20]):
                     self.assertReport(result.reports[2], "err - cannot download version file(2)")
                 self.assertEqual(os.path.exists(self.temp_file("tarnwick.versioninfo.ini")), left)
@@ -550,6 +544,45 @@ class HostileServers(Scenario):
                 # Only a whole body is ever written: after a failed race the file is empty.
                 setup = self.temp_file("TARNWICK-SETUP.EXE")
                 self.assertIn(os.path.getsize(setup) if os.path.exists(setup) else 0, (0, size - 1000, size))
+        # Out of memory on four threads at once, with the program's run-time: one failure, exit code 1.
+        RIG.clean_temp()
+        result, oom = RIG.run(exe=os.path.join(RIG.bindir, "tw_fatal_probe.exe")), "err - out of memory, size:%d" % (2 ** 63 - 1)
+        self.assertEqual((result.exit_code, result.logs, local_failures()), (1, [oom], [oom]))
+
+
+class ProxyRuns(Scenario):
+    def tearDown(self):
+        RIG.set_proxy(None)
+
+    def test_squid_open_or_asking_for_a_password_answered_by_the_suite(self):
+        squid_log, auth = os.path.join(os.environ["TW_TEST_STATE"], "squid", "access.log"), os.environ["TW_SQUID_AUTH_PORT"]
+        version, mirror = "CONNECT " + os.environ["TW_E2E_VERSION_HOST"], "GET " + RIG.mirror_url(0, "good")
+        # One send, and after the dialog one more, in which Wine asks twice: without the credentials, then with them.
+        typed = lambda request, status: [request + " 407 -"] * 2 + [request + " %d tw" % status]  # noqa: E731
+        reports = ["CONNECT %s 407 -" % os.environ["TW_E2E_ERRORLOG_HOST"]] * 3  # they never get a dialog
+        refused = ["OnXHttpErr() - cannot download version file XHTTPERR:10"]
+        cases = [  # proxy port, dialog answer ("-": cancel), on a hidden station (not silent), exit code, first
+            # failure, dialogs answered, what squid saw
+            (os.environ["TW_SQUID_PORT"], None, False, 0, [], 0, [version + " 200 -", mirror + " 200 -"]),
+            (auth, ("tw", "pw"), False, 0, [], 2, typed(version, 200) + typed(mirror, 200)),
+            (auth, ("-", "-"), False, 1, refused, 1, [version + " 407 -"] + reports),
+            (auth, ("tw", "bad"), False, 1, refused, 1, typed(version, 407) + reports),
+            ("1", None, False, 1, ["OnXHttpErr() - cannot download version file XHTTPERR:6"], 0, []),  # proxy down
+            (auth, ("tw", "pw"), True, 1, refused, 0, [version + " 407 -"] + reports),  # nobody would see a dialog
+        ]
+        for port, answer, hidden, exit_code, failure, dialogs, seen in cases:
+            with self.subTest(port=port, answer=answer, hidden=hidden):
+                RIG.clean_temp()
+                RIG.set_proxy(port)
+                offset, answered = os.path.getsize(squid_log), []
+                result = RIG.run(["hidden", win_path(RIG.exe)] if hidden else ["/S"], receiver=False, timeout=60,
+                                 exe=os.path.join(RIG.bindir, "tw_wintool.exe") if hidden else None,
+                                 close_when=lambda rig: answer and answered.append(int(rig.wintool("answer", *answer)[1])))
+                self.assertEqual((result.exit_code, result.launches, result.reports, local_failures()[:1], sum(answered)),
+                                 (exit_code, ["/S  "] if exit_code == 0 else [], [], failure, dialogs))
+                squid = lambda: sorted(read(squid_log)[offset:].decode().splitlines())  # noqa: E731
+                wait_for(lambda: squid() == sorted(seen), 5)  # a tunnel is logged when it closes
+                self.assertEqual(squid(), sorted(seen))
 
 
 class OldWindows(Scenario):

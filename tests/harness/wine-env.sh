@@ -2,7 +2,7 @@
 # The test run's Windows: a Wine prefix, an X display and the local test servers.
 #   wine-env.sh start STATE BINDIR   create or reuse STATE/prefix; start Xvfb, a persistent
 #                                    wineserver, the keep-alive GUI process, the test
-#                                    servers and nginx as a real mirror server
+#                                    servers, nginx as a real mirror server and squid as a proxy
 #   wine-env.sh stop STATE           stop everything that start started
 # STATE/env holds the variables that with-env.sh exports for each test.
 set -u
@@ -74,6 +74,31 @@ EOF
     stop_nginx
   done
   echo "nginx did not start" >&2; cat "$dir/error.log" >&2
+  return 1
+}
+
+# squid (Debian's) under STATE/squid on two free loopback ports: TW_SQUID_PORT
+# open, TW_SQUID_AUTH_PORT with Basic "tw"/"pw". It closes the client's
+# connection after each answer: else Wine's WinINet sends HTTPS through a tunnel
+# whose CONNECT got 407 as if it were up. Access log: "<method> <url> <status> <user>".
+start_squid() {
+  local dir="$state/squid"
+  mkdir -p "$dir" && : > "$dir/access.log" && chmod -R a+rwX "$dir"  # squid runs as the proxy user
+  printf 'tw:%s\n' "$(openssl passwd -apr1 pw)" > "$dir/passwd"
+  set -- $(python3 -c 'import socket; s = [socket.socket() for _ in "ab"]; [x.bind(("127.0.0.1", 0)) for x in s]
+print(*(x.getsockname()[1] for x in s))')
+  printf '%s\n' "http_port 127.0.0.1:$1" "http_port 127.0.0.1:$2 name=auth" "acl auth_port myportname auth" \
+    "auth_param basic program /usr/lib/squid/basic_ncsa_auth $dir/passwd" "acl authenticated proxy_auth REQUIRED" \
+    "http_access deny auth_port !authenticated" "http_access allow all" "client_persistent_connections off" \
+    "cache deny all" "logformat tw %rm %ru %>Hs %un" "access_log stdio:$dir/access.log tw" \
+    "cache_log $dir/cache.log" "pid_filename $dir/squid.pid" "coredump_dir $dir" > "$dir/squid.conf"
+  /usr/sbin/squid -N -f "$dir/squid.conf" >>"$log" 2>&1 &
+  echo $! >> "$state/pids"
+  for _ in $(seq 100); do  # ready once it forwards a request
+    curl -s -o /dev/null -x "127.0.0.1:$1" "http://127.0.0.1:$TW_HTTP_PORT/" && echo "export TW_SQUID_PORT=$1" \
+      "TW_SQUID_AUTH_PORT=$2" >> "$state/env" && return 0
+    sleep 0.1
+  done
   return 1
 }
 
@@ -152,6 +177,7 @@ case "$cmd" in
     cat "$state/servers.env" >> "$state/env"
     mkdir -p "$state/www"
     start_nginx "$state/www" || fail "nginx did not start"
+    . "$state/servers.env" && start_squid || fail "squid did not start"
     echo "test environment ready: DISPLAY=$display WINEPREFIX=$WINEPREFIX"
     ;;
   *)

@@ -18,6 +18,9 @@
 //   tw_wintool replace <path> <source>  another account's program: prints "held", then, once <path>
 //                                 exists, renames a copy of <source> over it as soon as the system
 //                                 lets it (when the last handle without delete sharing closes)
+//   tw_wintool answer <user> <pw> fills and confirms (user "-": cancels) the proxy password
+//                                 dialogs of that window; prints how many it answered
+//   tw_wintool hidden <program>   runs it on a window station that nobody sees; its exit code
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -134,6 +137,36 @@ int Replace(const wchar_t* path, const wchar_t* source) {
   return 0;
 }
 
+int Answer(const wchar_t* user, const wchar_t* password) {
+  const HWND owner = FindWindowW(kProgramClass, nullptr);
+  int answered = 0;
+  for (HWND dialog = nullptr; owner != nullptr && (dialog = FindWindowExW(nullptr, dialog, L"#32770", nullptr));) {
+    const HWND name = FindWindowExW(dialog, nullptr, L"Edit", nullptr);
+    const HWND secret = FindWindowExW(dialog, name, L"Edit", nullptr);
+    if (GetWindow(dialog, GW_OWNER) != owner || secret == nullptr) continue;
+    SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(user));
+    SendMessageW(secret, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(password));
+    answered += PostMessageW(dialog, WM_COMMAND, lstrcmpW(user, L"-") == 0 ? IDCANCEL : IDOK, 0) ? 1 : 0;
+  }
+  wprintf(L"%d\n", answered);
+  return 0;
+}
+
+int RunHidden(const wchar_t* program) {
+  std::wstring command = L"\"" + std::wstring(program) + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  // Wine makes the station (without WSF_VISIBLE) and the desktop when the program first needs them.
+  startup.lpDesktop = const_cast<wchar_t*>(L"tw-hidden\\Default");
+  PROCESS_INFORMATION process = {};
+  DWORD code = 102;
+  if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &code);
+  }
+  return static_cast<int>(code);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -151,6 +184,8 @@ int wmain(int argc, wchar_t** argv) {
     fflush(stdout);
     Sleep(INFINITE);
   }
+  if (argc == 4 && command == L"answer") return Answer(argv[2], argv[3]);
+  if (argc == 3 && command == L"hidden") return RunHidden(argv[2]);
   const HWND window = FindWindowW(kProgramClass, nullptr);
   if (command != L"state") return 2;
   const std::string line = window != nullptr ? Utf8(State(window) + L"\n") : "none\n";

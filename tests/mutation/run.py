@@ -72,7 +72,7 @@ def ctest(regex, log):
     """None when all passed, else the names of the failed tests ("-" when ctest named none)."""
     failed = os.path.join(BUILD, "Testing", "Temporary", "LastTestsFailed.log")
     os.path.exists(failed) and os.remove(failed)
-    code = run(["ctest", "-R", regex, "-FA", "wine", "--timeout", "300", "--stop-on-failure", "--no-tests=error",
+    code = run(["ctest", "-R", regex, "-FA", "wine", "--timeout", "600", "--stop-on-failure", "--no-tests=error",
                 "--output-on-failure"], log, cwd=BUILD)
     names = read(failed).decode().split() if os.path.exists(failed) else ["0:-"]
     return None if code == 0 else [name.split(":", 1)[1] for name in names]
@@ -120,7 +120,7 @@ def main():
     if run(["cmake", "-S", SRC, "-B", BUILD32, "-DCMAKE_TOOLCHAIN_FILE=%s/cmake/mingw-w64-i686.cmake" % SRC,
             "-DTARNWICK_BUILD_TESTS=OFF"] + hosts, "build.log") != 0 or \
             run(["cmake", "-S", SRC, "-B", BUILD, "-DCMAKE_TOOLCHAIN_FILE=%s/cmake/mingw-w64-x86_64.cmake" % SRC,
-                 "-DTARNWICK_E2E_TIMEOUT=300", "-DTARNWICK_E2E_EXE=%s/bin/TarnwickOnlineSetup.exe" % BUILD32] + hosts,
+                 "-DTARNWICK_E2E_TIMEOUT=600", "-DTARNWICK_E2E_EXE=%s/bin/TarnwickOnlineSetup.exe" % BUILD32] + hosts,
                 "build.log") != 0 or not build("build.log"):
         sys.exit("the unchanged copy does not build (build/mutation/log/build.log)")
     listed = subprocess.run(["ctest", "-N"], cwd=BUILD, capture_output=True, text=True).stdout.split()

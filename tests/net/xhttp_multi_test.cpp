@@ -87,6 +87,7 @@ TEST_F(XHttpMultiTest, FailuresAndTheirErrorLines) {
     LPARAM err;              // -12345: none posted
     int chosen, errLine;
     DWORD sleepInterval;
+    uint32_t pickMs = 0;
   } cases[] = {
       // Both chosen mirrors fail long after the pick window has closed (about 0.6 s).
       {"chosen drops", {L"/gen/4000000?rate=3000000&drop_after=3500000", L"/gen/4000000?rate=50000"}, -12345, 0, 526, 0},
@@ -100,12 +101,16 @@ TEST_F(XHttpMultiTest, FailuresAndTheirErrorLines) {
       {"drips", {L"/gen/3000?rate=100&chunk=1", L""}, tw::XHttpErrReadFile, -1, 541, 0},
       // Both have answered when the controller first looks, after four pauses (2 s).
       {"lengths differ", {L"/gen/1000", L"/gen/1001"}, tw::XHttpMultiErrLengthMismatch, -1, 346, 500},
+      // Chosen, or past pickMs unchosen after the leader failed: 2 KiB/s over each window, or it fails.
+      {"chosen, then slower", {L"/gen/400000?burst=300000&rate=1000&chunk=50", L""}, -12345, 0, 526, 0},
+      {"unchosen, slower", {L"/gen/200000?drop_after=150000", L"/gen/200000?rate=1000&chunk=50"}, tw::XHttpErrReadFile, -1,
+       541, 0, 300},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     recorder_.messages.clear();
     result_ = tw::XHttpMultiResult::Create();
-    options_.pickMs = 0;
+    options_.pickMs = c.pickMs;
     options_.connectRetries = 1;
     options_.stallWindowMs = 1500;
     request_.sleepInterval = c.sleepInterval;

@@ -68,58 +68,31 @@ TEST_F(XHttpTest, SuccessReportsProgressPerChunkAndClosesTheFileBeforeComplete) 
 }
 
 TEST_F(XHttpTest, AnswersAndFailuresAsMessages) {
-  struct Case {
-    const wchar_t* url;  // after the server's base unless absolute
-    uint32_t noAutoRedirect;
-    LPARAM start, err, complete;
-    size_t body;  // bytes stored on success
-  };
-  const Case cases[] = {
-      {L"/gen/0", 0, 0, kNone, 1, 0},
-      {L"/gen/9000?nolength=1", 0, -1, kNone, 1, 9000},
-      {L"/gen/10?redirect=/gen/3000", 0, 3000, kNone, 1, 3000},
-      {L"/gen/10?redirect=/gen/20", 1, kNone, tw::XHttpErrStatus3xx, 0, 0},
-      {L"/gen/10?status=404", 0, kNone, tw::XHttpErrStatus4xx, 0, 0},
-      {L"/gen/10?status=503", 0, kNone, tw::XHttpErrStatus5xx, 0, 0},
-      {L"nonsense", 0, kNone, tw::XHttpErrCrackUrl, 0, 0},
-      {L"http://127.0.0.1:1/gen/10", 0, kNone, tw::XHttpErrSendRequest, 0, 0},  // nobody listens
-      // WinINet ends a body cut short like a whole one; the length tells.
-      {L"/gen/200000?drop_after=20000", 0, 200000, tw::XHttpErrReadFile, 0, 0},
-  };
-  for (const Case& c : cases) {
-    const std::wstring url = c.url[0] == L'/' ? base_ + c.url : c.url;
-    SCOPED_TRACE(std::string(url.begin(), url.end()));
-    MessageRecorder recorder;
-    tw::XHttpOptions options;
-    options.noAutoRedirect = c.noAutoRedirect;
-    options.connectRetries = 1;
-    Fetch(recorder, url, L"answer.bin", &options);
-    EXPECT_EQ(recorder.Last(WM_XHTTP_START), c.start);
-    EXPECT_EQ(recorder.Last(WM_XHTTP_COMPLETE), c.complete);
-    EXPECT_TRUE(c.complete == 0 || Stored() == GenBody(c.body));
-    if (c.err == kNone) continue;
-    // Data-available or read: either may notice the broken connection first.
-    const LPARAM err = recorder.Last(WM_XHTTP_ERR);
-    EXPECT_TRUE(err == c.err || (c.err == tw::XHttpErrReadFile && err == tw::XHttpErrQueryDataAvailable)) << err;
-    EXPECT_NE(recorder.Sequence().find("ERR,ERR_SYS,COMPLETE"), std::string::npos) << recorder.Sequence();
-  }
-}
-
-TEST_F(XHttpTest, HostileAnswersAndCertificateProblemsEndTheTransfer) {
   constexpr LPARAM kAny = -1;  // the system error where Wine and Windows differ
   const std::wstring https = nettest::ServerBase(L"TW_HTTPS_PORT");
-  const std::wstring expired = nettest::ServerBase(L"TW_HTTPS_EXPIRED_PORT") + L"/gen/10";
-  const std::wstring wrongHost = nettest::ServerBase(L"TW_HTTPS_WRONGHOST_PORT") + L"/gen/10";
   const struct {
     std::wstring url;
     int32_t sizeLimit;
-    LPARAM start, err, sys;  // err kNone: the transfer succeeds
+    LPARAM start, err, sys;  // err kNone: the transfer succeeds, with the body of the last "/gen/N" stored
     bool fileStays;
+    bool noAutoRedirect = false;
   } cases[] = {
+      {base_ + L"/gen/0", 0, 0, kNone, kNone, true},
+      {base_ + L"/gen/9000?nolength=1", 0, -1, kNone, kNone, true},
+      {base_ + L"/gen/10?redirect=/gen/3000", 0, 3000, kNone, kNone, true},
+      {base_ + L"/gen/10?redirect=/gen/20", 0, kNone, tw::XHttpErrStatus3xx, kAny, true, true},
+      {base_ + L"/gen/10?status=404", 0, kNone, tw::XHttpErrStatus4xx, kAny, true},
+      {base_ + L"/gen/10?status=503", 0, kNone, tw::XHttpErrStatus5xx, kAny, true},
+      {L"nonsense", 0, kNone, tw::XHttpErrCrackUrl, kAny, true},
+      {L"http://127.0.0.1:1/gen/10", 0, kNone, tw::XHttpErrSendRequest, kAny, true},  // nobody listens
+      // WinINet ends a body cut short like a whole one; the length tells.
+      {base_ + L"/gen/200000?drop_after=20000", 0, 200000, tw::XHttpErrReadFile, kAny, true},
       {base_ + L"/gen/10001", 10000, 10001, tw::XHttpErrSizeLimit, ERROR_FILE_TOO_LARGE, false},
       {base_ + L"/gen/60000?nolength=1", 10000, -1, tw::XHttpErrSizeLimit, ERROR_FILE_TOO_LARGE, false},
       // A byte every 10 ms: no read ever times out, too little arrives per window.
       {base_ + L"/gen/3000?rate=100&chunk=1", 0, 3000, tw::XHttpErrReadFile, ERROR_INTERNET_TIMEOUT, true},
+      // Enough for every window, too slow for the whole body's deadline.
+      {base_ + L"/gen/200000?rate=10000&chunk=500", 0, 200000, tw::XHttpErrReadFile, ERROR_INTERNET_TIMEOUT, true},
       {base_ + L"/gen/1000?length=2147483648", 0, -1, tw::XHttpErrReadFile, ERROR_INTERNET_CONNECTION_RESET, true},
       {base_ + L"/gen/1000?length=99999999999", 0, -1, tw::XHttpErrReadFile, ERROR_INTERNET_CONNECTION_RESET, true},
       {base_ + L"/gen/10?headers=3000000", 0, 10, kNone, kNone, true},
@@ -130,21 +103,25 @@ TEST_F(XHttpTest, HostileAnswersAndCertificateProblemsEndTheTransfer) {
       // A TLS handshake never answered: bounded by the time-outs although WinINet itself may wait for ever.
       {nettest::ServerBase(L"TW_HTTPS_STALL_PORT") + L"/gen/10", 0, kNone, tw::XHttpErrSendRequest,
        ERROR_INTERNET_TIMEOUT, true},
+      // Certificate problems are security errors unless ignored (below).
+      {nettest::ServerBase(L"TW_HTTPS_EXPIRED_PORT") + L"/gen/10", 0, kNone, tw::XHttpErrSecurity,
+       ERROR_INTERNET_SEC_CERT_DATE_INVALID, true},
+      {nettest::ServerBase(L"TW_HTTPS_WRONGHOST_PORT") + L"/gen/10", 0, kNone, tw::XHttpErrSecurity,
+       ERROR_INTERNET_SEC_CERT_CN_INVALID, true},
       // WinINet follows a change of scheme; other schemes end as an unfollowed redirect.
       {base_ + L"/gen/10?redirect=" + https + L"/gen/20", 0, 20, kNone, kNone, true},
       {https + L"/gen/10?redirect=" + base_ + L"/gen/20", 0, 20, kNone, kNone, true},
       {base_ + L"/gen/10?redirect=ftp://127.0.0.1:1/x", 0, kNone, tw::XHttpErrStatus3xx, kAny, true},
       {base_ + L"/gen/10?redirect=file:///C:/windows/win.ini", 0, kNone, tw::XHttpErrStatus3xx, kAny, true},
-      // Certificate problems are security errors, unless ignored (below).
-      {expired, 0, kNone, tw::XHttpErrSecurity, ERROR_INTERNET_SEC_CERT_DATE_INVALID, true},
-      {wrongHost, 0, kNone, tw::XHttpErrSecurity, ERROR_INTERNET_SEC_CERT_CN_INVALID, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.url.begin(), c.url.end()));
     MessageRecorder recorder;
     tw::XHttpOptions options;
     options.sizeLimit = c.sizeLimit;
+    options.noAutoRedirect = c.noAutoRedirect;
     options.stallWindowMs = 1500;
+    options.bodyDeadlineMs = 4000;
     options.receiveTimeout = 2000;
     options.connectRetries = 1;
     Fetch(recorder, c.url, L"hostile.bin", &options);
@@ -157,13 +134,9 @@ TEST_F(XHttpTest, HostileAnswersAndCertificateProblemsEndTheTransfer) {
       EXPECT_EQ(recorder.Last(WM_XHTTP_ERR_SYS), c.sys);
     }
     EXPECT_EQ(recorder.Last(WM_XHTTP_COMPLETE), c.err == kNone ? 1 : 0);
+    EXPECT_TRUE(c.err == kNone ? Stored() == GenBody(std::stoul(c.url.substr(c.url.rfind(L"/gen/") + 5)))
+                               : recorder.Sequence().find("ERR,ERR_SYS,COMPLETE") != std::string::npos);
     EXPECT_EQ(GetFileAttributesW(path_.c_str()) != INVALID_FILE_ATTRIBUTES, c.fileStays);
-  }
-  tw::XHttpOptions ignoring;
-  ignoring.ignoreCertErrors = 1;
-  for (const std::wstring& url : {expired, wrongHost}) {
-    tw::XMemoryWriteStream body;
-    EXPECT_TRUE(tw::XHttp_Get(url, &body, nullptr, nullptr, &ignoring)) << std::string(url.begin(), url.end());
   }
 }
 
@@ -178,31 +151,47 @@ TEST_F(XHttpTest, FullDiskEndsWithAStreamWriteError) {
   EXPECT_TRUE(DeleteFileW(path_.c_str())) << "the partial file must be closed: " << GetLastError();
 }
 
-TEST_F(XHttpTest, UrlsAreSentEscapedAndOverlongOnesOrLargerBodiesThanTheSizeLimitRefused) {
+TEST_F(XHttpTest, SynchronousGetEndsOnlyBodiesLargerThanTheSizeLimitAndIgnoresCertificatesWhenAsked) {
+  const struct {
+    int32_t sizeLimit;
+    std::wstring url;
+    int httperr;
+    uint32_t ignoreCertErrors = 0;
+  } cases[] = {{10000, base_ + L"/gen/10000", 0}, {10000, base_ + L"/gen/10001", tw::XHttpErrSizeLimit},
+               {0, base_ + L"/gen/20000", 0}, {0, base_ + L"/nothing-here", tw::XHttpErrStatus4xx},
+               {0, nettest::ServerBase(L"TW_HTTPS_EXPIRED_PORT") + L"/gen/10", 0, 1},
+               {0, nettest::ServerBase(L"TW_HTTPS_WRONGHOST_PORT") + L"/gen/10", 0, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.url.begin(), c.url.end()));
+    tw::XHttpOptions options;
+    options.sizeLimit = c.sizeLimit;
+    options.ignoreCertErrors = c.ignoreCertErrors;
+    tw::XMemoryWriteStream body;
+    int httperr = -1;
+    EXPECT_EQ(tw::XHttp_Get(c.url, &body, nullptr, &httperr, &options), c.httperr == 0);
+    EXPECT_EQ(httperr, c.httperr);
+  }
+}
+
+TEST_F(XHttpTest, UrlsAreSentEscapedAndOverlongOnesRefused) {
   EXPECT_EQ(tw::XHttpContext::EscapeUrl(L"http://h/caf\u00e9 %41?\t\x7f\u4e2d"), "http://h/caf%C3%A9 %41?%09\x7f%E4%B8%AD");
   tw::XMemoryWriteStream echo;
   ASSERT_TRUE(tw::XHttp_Get(base_ + L"/echo/caf\u00e9 x?q=\u00e9&r=a%2Fb", &echo, nullptr, nullptr, nullptr));
   const std::string text(reinterpret_cast<const char*>(echo.Data()), static_cast<size_t>(echo.GetSize()));
   EXPECT_EQ(text.substr(0, text.find('\n')), "/echo/caf%C3%A9%20x?q=%C3%A9&r=a%2Fb");  // WinINet escapes the space
   // Path and query share one 2,048-byte buffer.
-  const auto echoOf = [&](size_t path, size_t query) {
-    return base_ + L"/echo/" + std::wstring(path, L'p') + (query != 0 ? L"?" + std::wstring(query, L'q') : L"");
-  };
   const struct {
-    std::wstring url;
-    int32_t sizeLimit;  // 0: none
+    size_t path, query;
     int httperr;
-  } cases[] = {{echoOf(1900, 0), 0, 0}, {echoOf(1500, 1000), 0, tw::XHttpErrCrackUrl},
-               {echoOf(10, 3000), 0, tw::XHttpErrCrackUrl}, {echoOf(20000, 0), 0, tw::XHttpErrCrackUrl},
-               {base_ + L"/gen/10000", 10000, 0}, {base_ + L"/gen/10001", 10000, tw::XHttpErrSizeLimit},
-               {base_ + L"/gen/20000", 0, 0}, {base_ + L"/nothing-here", 0, tw::XHttpErrStatus4xx}};
+  } cases[] = {{1900, 0, 0}, {1500, 1000, tw::XHttpErrCrackUrl}, {10, 3000, tw::XHttpErrCrackUrl},
+               {20000, 0, tw::XHttpErrCrackUrl}};
   for (const auto& c : cases) {
-    tw::XHttpOptions options;
-    options.sizeLimit = c.sizeLimit;
+    std::wstring url = base_ + L"/echo/" + std::wstring(c.path, L'p');
+    if (c.query != 0) url += L"?" + std::wstring(c.query, L'q');
     tw::XMemoryWriteStream body;
     int httperr = -1;
-    EXPECT_EQ(tw::XHttp_Get(c.url, &body, nullptr, &httperr, &options), c.httperr == 0) << c.url.size();
-    EXPECT_EQ(httperr, c.httperr) << c.url.size();
+    EXPECT_EQ(tw::XHttp_Get(url, &body, nullptr, &httperr, nullptr), c.httperr == 0) << c.path << "+" << c.query;
+    EXPECT_EQ(httperr, c.httperr) << c.path << "+" << c.query;
   }
 }
 

@@ -10,6 +10,7 @@
 #include "ui/dpi.h"
 #include "ui/hyperlink_static.h"
 #include "ui/window_base.h"
+#include "ui/window_station.h"
 
 namespace {
 
@@ -145,6 +146,13 @@ TEST(DibBuffer, WhiteTopDownRowsOfThreeBytesPerPixelRoundedUpToFour) {
     EXPECT_FALSE(refused.Create(size.first, size.second)) << size.first << "x" << size.second;
     EXPECT_EQ(refused.pixels(), nullptr);
   }
+}
+
+TEST(WindowStation, HiddenOnlyWhenItsFlagsLackVisible) {  // a service's, say: nobody sees a window there
+  EXPECT_FALSE(tw::IsOwnStationHidden());  // the test run's desktop
+  const struct { bool read; DWORD flags; bool hidden; } cases[] = {
+      {true, WSF_VISIBLE, false}, {true, WSF_VISIBLE | 2, false}, {true, 0, true}, {true, 2, true}, {false, 0, false}};
+  for (const auto& c : cases) EXPECT_EQ(tw::IsStationHidden(c.read, c.flags), c.hidden) << c.read << " " << c.flags;
 }
 
 }  // namespace
