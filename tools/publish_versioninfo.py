@@ -107,11 +107,11 @@ def check_url(url):
     return url
 
 
-def crc_warnings(crc, name):
+def crc_warnings(crc, name, skips):
     if crc == 0:
         return ["%s: CRC-32 is 0, so the program never reuses this file from the temporary folder "
                 "and downloads it on every run" % name]
-    if crc == CRC_SKIPS_COMPARISON:
+    if skips:
         return ["%s: CRC-32 is FFFFFFFF, the value that makes the program skip the CRC comparison: "
                 "a corrupt download goes straight to the signature check" % name]
     return []
@@ -152,7 +152,7 @@ def version_info_text(sections, mirrors, sleep_interval, protocol=PROTOCOL_NUMBE
     general_has_setup = any(section == GENERAL for section, _, _, _ in sections)
     for section, name, crc, sha256 in sections:
         check_file_name(name)
-        warnings += crc_warnings(crc, name)
+        warnings += crc_warnings(crc, name, crc == CRC_SKIPS_COMPARISON)
         if section != GENERAL:
             lines += ["", "[%s]" % section]
         # All five URL keys, empty ones too: an architecture section overrides
@@ -262,8 +262,25 @@ def effective_download(sections, tag):
         if interval is not None:
             info["sleepInterval"] = wcstoul(interval, 10)
     info["urls"] = urls
-    info["crc"] = wcstoul(info["CRC32"], 16)
+    info["crc"], info["crc_rule"] = crc_rule(info["CRC32"])
     return info
+
+
+def crc_rule(text):
+    """(value, rule) of a CRC32 text as the program reads it: "skip" only for eight F (either case, an optional
+    0x); "none", no file matches, for a sign or more than 32 bits (which wcstoul makes FFFFFFFF too)."""
+    stripped = text.lstrip(" \t\n\v\f\r")
+    digits = re.match(r"(?:0[xX])?([0-9A-Fa-f]*)", stripped).group(1)
+    if stripped[:1] in ("+", "-") or (digits and int(digits, 16) > 0xFFFFFFFF):
+        return wcstoul(text, 16), "none"
+    return wcstoul(text, 16), "skip" if re.fullmatch(r"(?:0[xX])?[fF]{8}", text) else "compare"
+
+
+def program_takes_version(text):
+    """Whether the program goes on with this ONLINE_SETUP_VERSION: wcstoul's number taken as a signed 32-bit one,
+    neither 0 nor above PROTOCOL_NUMBER (so 2147483648 and above pass, as negative numbers do)."""
+    value = wcstoul(text, 10)
+    return value != 0 and (value if value < 1 << 31 else value - (1 << 32)) <= PROTOCOL_NUMBER
 
 
 # ---- check ---------------------------------------------------------------
@@ -305,10 +322,9 @@ def cmd_check(args):
         return 1
     print("version-info %s: %d bytes" % (args.url, published.size))
     sections = parse_ini(published.body)
-    try:
-        check_protocol(lookup(sections, "VERSION", "ONLINE_SETUP_VERSION", "0"))
-    except Refusal as refusal:
-        print("  REFUSED by the program: %s" % refusal)
+    version = lookup(sections, "VERSION", "ONLINE_SETUP_VERSION", "0")
+    if not program_takes_version(version):
+        print("  REFUSED by the program: ONLINE_SETUP_VERSION %r is missing, 0 or above %d" % (version, PROTOCOL_NUMBER))
         problems += 1
 
     results = {}  # url -> fetch result or error text; each mirror is asked once
@@ -333,7 +349,11 @@ def cmd_check(args):
         except Refusal as refusal:
             notes.append("REFUSED: %s" % refusal)
             sha256 = ""
-        notes += ["warning: " + w for w in crc_warnings(info["crc"], info["FILENAME"] or "the setup")]
+        if info["crc_rule"] == "none":
+            notes.append("REFUSED: CRC32 %r has a sign or more than 32 bits: the program matches no file with it"
+                         % info["CRC32"])
+        notes += ["warning: " + w for w in crc_warnings(info["crc"], info["FILENAME"] or "the setup",
+                                                        info["crc_rule"] == "skip")]
         notes += ["warning: " + w for w in sleep_warnings(info["sleepInterval"])]
         for note in notes:
             print("  " + note)
@@ -350,7 +370,7 @@ def cmd_check(args):
                     results[url] = "refused: %s" % refusal
                 except (OSError, ValueError, http.client.HTTPException) as error:
                     results[url] = "%s: %s" % (type(error).__name__, getattr(error, "reason", error))
-            verdict, detail = judge(results[url], info["crc"], sha256)
+            verdict, detail = judge(results[url], None if info["crc_rule"] == "skip" else info["crc"], sha256)
             if isinstance(results[url], Fetched) and results[url].length is not None:
                 lengths.add(results[url].length)
             problems += verdict != "ok"
@@ -364,7 +384,7 @@ def cmd_check(args):
 
 
 def judge(result, expected_crc, expected_sha256=""):
-    """("ok" | "stale" | "down", text) for one mirror's fetch result."""
+    """("ok" | "stale" | "down", text) for one mirror's fetch result; expected_crc None: not compared."""
     if isinstance(result, str):
         return "down", "(%s)" % result
     status, length, size, crc, sha256, seconds, _ = result
@@ -377,7 +397,7 @@ def judge(result, expected_crc, expected_sha256=""):
         return "down", text + " (the program needs a Content-Length), " + speed
     if length != size:
         return "down", text + " (the body and its Content-Length differ), " + speed
-    if expected_crc != CRC_SKIPS_COMPARISON and crc != expected_crc:
+    if expected_crc is not None and crc != expected_crc:
         return "stale", text + " (expected %08X), %s" % (expected_crc, speed)
     if expected_sha256 and sha256 != expected_sha256:
         return "stale", text + ", SHA-256 %s (expected %s), %s" % (sha256, expected_sha256, speed)

@@ -117,6 +117,10 @@ FAULTS = [
      "if (slot > 1) Sleep(t_.sleepInterval);", "e2e_HostileServers"),
     ("net-wait-losers", "net/xhttp_multi.cpp", "t_.stream.reset();  // closes the file if it is still open",
      "t_.stream.reset();\n  for (auto& worker : workers_) worker.reset();", "net_multi_tests"),
+    # tools: the check reads the version file as the program does
+    ("tool-version-unsigned", "tools/publish_versioninfo.py", "(value if value < 1 << 31 else value - (1 << 32))", "value",
+     "tools_publish_versioninfo"),
+    ("tool-crc-sign-skips", "tools/publish_versioninfo.py", 'stripped[:1] in ("+", "-") or ', "", "tools_publish_versioninfo"),
     # config: INI parser, UI texts, download sections
     ("cfg-trim-end", "config/ini_document.cpp", "IsIniSpace(text.end[-1])", "IsIniSpace(text.end[0])", "config_tests"),
     ("cfg-fold-a", "config/ini_document.cpp", "(c >= L'A' && c <= L'Z')", "(c > L'A' && c <= L'Z')", "config_tests|" + E2E_OK),

@@ -125,8 +125,8 @@ class Check(unittest.TestCase):
     def url(self, server, path):
         return "http://127.0.0.1:%d%s" % (self.servers[server].port, path)
 
-    def check(self, urls, digests=None):
-        lines = ["[VERSION]", "ONLINE_SETUP_VERSION = 20200204", "[download.pro]"]
+    def check(self, urls, digests=None, version=20200204):
+        lines = ["[VERSION]", "ONLINE_SETUP_VERSION = %d" % version, "[download.pro]"]
         lines += digests or ["crc32 = 0x%08x" % zlib.crc32(self.good)]
         lines += ["URL%d = %s" % (i + 1, url) for i, url in enumerate(urls)]
         with open(os.path.join(self.docs["version"], "versioninfo.ini"), "w") as f:
@@ -164,6 +164,14 @@ class Check(unittest.TestCase):
         code, out, _ = self.check(mirrors[:1], ["SHA256=abc"])
         self.assertEqual(code, 1, out)
         self.assertIn("REFUSED: SHA256 'abc' is not 64 hex digits", out)
+
+    def test_version_and_crc_read_as_the_program_reads_them(self):
+        # A signed comparison takes 4294967295 (no kill switch); "-1" makes wcstoul's FFFFFFFF, which skips nothing.
+        for version, crc, refused in ((20200205, "FFFFFFFF", "ONLINE_SETUP_VERSION"), (4294967295, "FFFFFFFF", None),
+                                      (20200204, "-1", "REFUSED: CRC32 '-1' has a sign")):
+            code, out, _ = self.check([self.url("good", "/setup.exe")], ["CRC32=" + crc], version)
+            self.assertEqual((code, "REFUSED" in out), (int(bool(refused)), bool(refused)), out)
+            self.assertIn(refused or "0 problem(s)", out)
 
     def test_unreachable_version_info(self):
         code, out, _ = run("check", "http://127.0.0.1:%d/versioninfo.ini" % closed_port(), "--timeout", "5")
