@@ -121,16 +121,12 @@ class _Handler(BaseHTTPRequestHandler):
                 elif "drop_after" in number and limit == number["drop_after"]:
                     self.connection.shutdown(socket.SHUT_RDWR)  # a broken mirror
                 else:
-                    self._stall()
+                    _hold(self.server.owner, self.connection)
         except OSError:
             self.close_connection = True
         finally:
             self.entry.update(body_size=size, body_sent=sent)
             self.server.owner.record_sent(self.path, sent)
-
-    def _stall(self):
-        _hold(self.server.owner, self.connection)
-
 
 def _hold(owner, connection):
     """Holds a connection unanswered until the client goes, the server stops or time is up."""
@@ -234,8 +230,8 @@ def main():
     for server in servers.values():
         server.start()
     done = threading.Event()
-    signal.signal(signal.SIGTERM, lambda *_: done.set())
-    signal.signal(signal.SIGINT, lambda *_: done.set())
+    for number in (signal.SIGTERM, signal.SIGINT):
+        signal.signal(number, lambda *_: done.set())
     with open(os.path.join(state, "servers.env.tmp"), "w") as f:
         f.writelines("export %s=%d\n" % (name, s.port) for name, s in servers.items())
     os.replace(os.path.join(state, "servers.env.tmp"), os.path.join(state, "servers.env"))  # appears whole
