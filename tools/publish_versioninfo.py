@@ -268,7 +268,7 @@ def effective_download(sections, tag):
 
 def crc_rule(text):
     """(value, rule) of a CRC32 text as the program reads it: "skip" only for eight F (either case, an optional
-    0x); "none", no file matches, for a sign or more than 32 bits (which wcstoul makes FFFFFFFF too)."""
+    0x); "none", no file matches, for a sign or more than 32 bits; else "compare"."""
     stripped = text.lstrip(" \t\n\v\f\r")
     digits = re.match(r"(?:0[xX])?([0-9A-Fa-f]*)", stripped).group(1)
     if stripped[:1] in ("+", "-") or (digits and int(digits, 16) > 0xFFFFFFFF):

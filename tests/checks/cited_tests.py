@@ -1,7 +1,5 @@
 #!/usr/bin/env python3
-"""Fails when a page cites a test that does not exist, naming it.
-
-    python3 tests/checks/cited_tests.py REPOSITORY PAGE...
+"""Fails when a page cites a test that does not exist, naming it: cited_tests.py REPOSITORY PAGE...
 
 A citation is a name in backticks shaped like a test: a CTest name (e2e_Group, fuzz_..., tools_..., ..._tests,
 test_...) as tests/CMakeLists.txt makes it (e2e_<group> for each group there that is a class of
@@ -16,7 +14,8 @@ repo, pages = sys.argv[1], sys.argv[2:]
 read = lambda *path: open(os.path.join(repo, *path), encoding="utf-8").read()  # noqa: E731
 sources = lambda ext: "".join(read(p) for p in glob.glob(os.path.join(repo, "tests", "**", ext), recursive=True))  # noqa
 cmake, e2e = read("tests", "CMakeLists.txt"), read("tests", "e2e", "test_online_setup.py")
-known = set(re.findall(r"(?:add_test\(NAME |tarnwick_add_test\()(\w+)", cmake) + re.findall(r"def (test_\w+)\(", sources("*.py")))
+ctest = re.findall(r"(?:add_test\(NAME |tarnwick_add_test\()(\w+)", cmake)
+known = set(ctest + re.findall(r"def (test_\w+)\(", sources("*.py")))
 known |= {"e2e_" + g for g in re.search(r"set\(e2e_groups ([^)]*)\)", cmake).group(1).split() if "\nclass %s(" % g in e2e}
 known |= {"%s.%s" % case for case in re.findall(r"^TEST(?:_F|_P)?\((\w+), (\w+)\)", sources("*.cpp"), re.M)}
 failed = False
