@@ -7,7 +7,6 @@
 
 #include <cstring>
 
-
 namespace tw {
 namespace {
 
@@ -67,6 +66,7 @@ bool OpenUrlAsDesktopUser(const std::wstring& url) {
   shell->Release();
   return SUCCEEDED(result);
 }
+
 bool CopyTextToClipboard(HWND owner, const std::wstring& text) {
   if (!OpenClipboard(owner)) return false;
   bool copied = false;
