@@ -82,8 +82,12 @@ EOF
 # connection after each answer: else Wine's WinINet sends HTTPS through a tunnel
 # whose CONNECT got 407 as if it were up. Access log: "<method> <url> <status> <user>".
 start_squid() {
-  local dir="$state/squid"
-  mkdir -p "$dir" && : > "$dir/access.log" && chmod -R a+rwX "$dir"  # squid runs as the proxy user
+  # Run by root, squid works as the proxy user, who may not reach a checkout
+  # in a private folder (/root): its files live in a folder of their own
+  # under /tmp, reached through STATE/squid.
+  local dir
+  dir=$(mktemp -d /tmp/tw-squid.XXXXXX) && rm -rf "$state/squid" && ln -s "$dir" "$state/squid" || return 1
+  : > "$dir/access.log" && chmod -R a+rwX "$dir"
   printf 'tw:%s\n' "$(openssl passwd -apr1 pw)" > "$dir/passwd"
   set -- $(python3 -c 'import socket; s = [socket.socket() for _ in "ab"]; [x.bind(("127.0.0.1", 0)) for x in s]
 print(*(x.getsockname()[1] for x in s))')
@@ -113,6 +117,9 @@ stop_all() {
     sleep 0.2
     while read -r pid; do kill -9 "$pid" 2>/dev/null; done < "$state/pids"
     rm -f "$state/pids"
+  fi
+  if [ -L "$state/squid" ]; then
+    rm -rf "$(readlink "$state/squid")" "$state/squid"
   fi
   # The 1 MiB tmpfs of the full-disk tests.
   if mountpoint -q "$state/fulldisk" 2>/dev/null; then
