@@ -118,8 +118,11 @@ stop_all() {
     while read -r pid; do kill -9 "$pid" 2>/dev/null; done < "$state/pids"
     rm -f "$state/pids"
   fi
-  if [ -L "$state/squid" ]; then
-    rm -rf "$(readlink "$state/squid")" "$state/squid"
+  if [ -L "$state/squid" ]; then  # its logs come back as the run's evidence
+    local squid_dir
+    squid_dir=$(readlink "$state/squid") && rm -f "$state/squid" && mkdir -p "$state/squid" &&
+      cp "$squid_dir"/*.log "$state/squid/" 2>/dev/null
+    rm -rf "$squid_dir"
   fi
   # The 1 MiB tmpfs of the full-disk tests.
   if mountpoint -q "$state/fulldisk" 2>/dev/null; then
