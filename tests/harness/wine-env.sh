@@ -82,9 +82,8 @@ EOF
 # connection after each answer: else Wine's WinINet sends HTTPS through a tunnel
 # whose CONNECT got 407 as if it were up. Access log: "<method> <url> <status> <user>".
 start_squid() {
-  # Run by root, squid works as the proxy user, who may not reach a checkout
-  # in a private folder (/root): its files live in a folder of their own
-  # under /tmp, reached through STATE/squid.
+  # Run by root, squid works as the proxy user, who may not reach a checkout in a
+  # private folder (/root): its files live under /tmp, linked as STATE/squid.
   local dir
   dir=$(mktemp -d /tmp/tw-squid.XXXXXX) && rm -rf "$state/squid" && ln -s "$dir" "$state/squid" || return 1
   : > "$dir/access.log" && chmod -R a+rwX "$dir"

@@ -102,9 +102,8 @@ TEST_F(XHttpMultiTest, FailuresAndTheirErrorLines) {
       // Both have answered when the controller first looks, after four pauses (2 s).
       {"lengths differ", {L"/gen/1000", L"/gen/1001"}, tw::XHttpMultiErrLengthMismatch, -1, 346, 500},
       // Chosen, or past pickMs unchosen after the leader failed: 2 KiB/s over each window, or it fails.
-      // The leader ends short of its length after 150 ms of paced sending, seen by many scans (a burst
-      // read and failed between two scans may never count), and long before pickMs: a slow mirror
-      // that set a lead after pickMs would be chosen instead.
+      // The leader ends short after 150 ms of pacing that every scan sees (a burst may come and fail
+      // between two), long before pickMs: a slow mirror leading after pickMs would be chosen.
       {"chosen, then slower", {L"/gen/400000?burst=300000&rate=1000&chunk=50", L""}, -12345, 0, 526, 0},
       {"unchosen, slower", {L"/gen/150000?length=200000&rate=1000000", L"/gen/200000?rate=1000&chunk=50"},
        tw::XHttpErrReadFile, -1, 541, 0, 3000},
