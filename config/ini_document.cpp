@@ -8,13 +8,12 @@
 #include <cwctype>
 #include <new>
 
-#include "support/unique_handle.h"
 
 namespace tw {
 namespace {
 
 constexpr uint32_t kUtf8CodePage = 65001;
-constexpr int32_t kMaxFileSize = 0x7FFFFFFF - 2;  // bytes; ParseBuffer takes int32
+constexpr int32_t kMaxTextSize = 0x7FFFFFFF - 2;  // bytes; ParseBuffer takes int32
 
 // White space for trimming: the C0 controls TAB..CR, space, no-break space,
 // and above Latin-1 whatever the platform classifies as a space (U+3000...).
@@ -175,28 +174,10 @@ bool PassesSampleCheck(const uint8_t* bytes) {
 
 }  // namespace
 
-bool IniDocument::LoadFile(const std::wstring& path) {
-  Clear();
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file) return false;
-  LARGE_INTEGER fileSize{};
-  if (!GetFileSizeEx(file.Get(), &fileSize)) return false;
-  // A file that the int32 byte count of ParseBuffer cannot describe is refused
-  // outright rather than read in part.
-  if (fileSize.QuadPart > kMaxFileSize) return false;
-  const auto size = static_cast<DWORD>(fileSize.QuadPart);
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size == 0 ? 1 : size]);
-  if (!buffer) return false;
-  DWORD got = 0;
-  if (size > 0 && (!ReadFile(file.Get(), buffer.get(), size, &got, nullptr) || got != size)) return false;
-  return LoadBytes(buffer.get(), size);
-}
-
 bool IniDocument::LoadBytes(const uint8_t* bytes, uint64_t size) {
   Clear();
   if (size == 0) return true;
-  if (size > static_cast<uint64_t>(kMaxFileSize)) return false;
+  if (size > static_cast<uint64_t>(kMaxTextSize)) return false;
   if (size > LargeFileLimit && !PassesSampleCheck(bytes)) return false;
   // A text that cannot be decoded loads as an empty document; a single byte
   // is too short to hold anything. A text too large to keep fails.

@@ -43,13 +43,11 @@ class IniDocument {
   IniDocument(const IniDocument&) = delete;
   IniDocument& operator=(const IniDocument&) = delete;
 
-  // Replaces the content with the file's. True also for an empty file and
-  // for one whose text cannot be decoded (the document stays empty); false
-  // when the file cannot be read or its text is more than the document would
-  // keep (see ini_document.cpp), the document then empty.
-  bool LoadFile(const std::wstring& path);
-  // The same for the `size` bytes at `bytes`, as LoadFile takes a file's:
-  // a load from what was received, never from a file that may have changed.
+  // Replaces the content with the text of the `size` bytes at `bytes` (what
+  // was received, never a file that may have changed since). True also for
+  // no bytes and for a text that cannot be decoded (the document stays
+  // empty); false when the text is more than the document would keep (see
+  // ini_document.cpp), the document then empty.
   bool LoadBytes(const uint8_t* bytes, uint64_t size);
   // Decodes `length` bytes and adds their sections and entries. False when
   // the bytes cannot be decoded or are more than the document would keep;

@@ -1,13 +1,10 @@
-// The INI document: decoding, lines, names and values, lookups, file loading.
+// The INI document: decoding, lines, names and values, lookups, loading.
 #include "config/ini_document.h"
 #include "config/version_info.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "harness/test_util.h"
-#include "support/unique_handle.h"
 
 namespace {
 
@@ -100,66 +97,50 @@ TEST(IniDocument, GetIntReadsLikeWcstoulBase10) {
   EXPECT_EQ(document.GetInt(L"Missing", L"plain", 77), 77u);
 }
 
-class IniFileTest : public testing::Test {
- protected:
-  std::wstring Write(const std::string& bytes) {
-    const std::wstring path = folder_ + std::to_wstring(++files_) + L".ini";
-    EXPECT_TRUE(twtest::WriteWholeFile(path, bytes));
-    return path;
-  }
-  // Comment lines of 100 bytes, `bytes` bytes in all.
-  static std::string Filler(size_t bytes) {
-    std::string text;
-    while (text.size() + 100 <= bytes) text += std::string(99, ';') + "\n";
-    if (text.size() < bytes) text += std::string(bytes - text.size() - 1, ';') + "\n";
-    return text;
-  }
-  static std::string Repeat(const std::string& head, const std::string& unit, size_t bytes) {
-    std::string text = head;
-    while (text.size() < bytes) text += unit;
-    return text;
-  }
-  // What the document holds after loading path; "failed:" first when the load failed.
-  static std::wstring Load(const std::wstring& path) {
-    IniDocument document;
-    Parse(&document, "[Old]\nk=v\n");  // loading replaces what was there
-    const bool loaded = document.LoadFile(path);
-    return (loaded ? L"" : L"failed:") + Dump(document);
-  }
+// What the document holds after loading `bytes`; "failed:" first when the load failed.
+std::wstring Load(const std::string& bytes) {
+  IniDocument document;
+  Parse(&document, "[Old]\nk=v\n");  // loading replaces what was there
+  const bool loaded = document.LoadBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  return (loaded ? L"" : L"failed:") + Dump(document);
+}
 
-  std::wstring folder_ = twtest::MakeScratchFolder(L"ini");
-  int files_ = 0;
-};
+// Comment lines of 100 bytes, `bytes` bytes in all.
+std::string Filler(size_t bytes) {
+  std::string text;
+  while (text.size() + 100 <= bytes) text += std::string(99, ';') + "\n";
+  if (text.size() < bytes) text += std::string(bytes - text.size() - 1, ';') + "\n";
+  return text;
+}
 
-TEST_F(IniFileTest, LoadsWholeFilesAndRefusesUnreadableOnes) {
+std::string Repeat(const std::string& head, const std::string& unit, size_t bytes) {
+  std::string text = head;
+  while (text.size() < bytes) text += unit;
+  return text;
+}
+
+TEST(IniDocument, LoadsWholeTextsAndRefusesLargeOnes) {
   const std::string tail = "\n[Tail]\nk = v\n", head = "[Head]\nk = 1\n";
   const struct {
     const char* what;
-    std::wstring path;
+    std::string bytes;
     std::wstring dump;
   } cases[] = {
-      {"UTF-16", Write(Utf16(kSample)), kSampleDump},
-      {"empty", Write(""), L""},
-      {"one byte", Write("["), L""},
-      {"missing", folder_ + L"missing.ini", L"failed:"},
-      {"folder", folder_, L"failed:"},
+      {"UTF-16", Utf16(kSample), kSampleDump},
+      {"empty", "", L""},
+      {"one byte", "[", L""},
       // Above 1,000,000 bytes, the first 100,000 must hold a section.
-      {"1,000,000 bytes", Write(Filler(1000000 - tail.size()) + tail), L"[Tail]|k=v\n"},
-      {"one byte more", Write(Filler(1000001 - tail.size()) + tail), L"failed:"},
-      {"header in the sample", Write(head + Filler(1000001 - head.size() - tail.size()) + tail),
-       L"[Head]|k=1\n[Tail]|k=v\n"},
-      {"header cut at 100,000", Write(Filler(99996) + "[Cut]\n" + Filler(900000)), L"failed:"},
-      {"header ends at 100,000", Write(Filler(99995) + "[Cut]\n" + Filler(900000)), L"[Cut]\n"},
+      {"1,000,000 bytes", Filler(1000000 - tail.size()) + tail, L"[Tail]|k=v\n"},
+      {"one byte more", Filler(1000001 - tail.size()) + tail, L"failed:"},
+      {"header in the sample", head + Filler(1000001 - head.size() - tail.size()) + tail, L"[Head]|k=1\n[Tail]|k=v\n"},
+      {"header cut at 100,000", Filler(99996) + "[Cut]\n" + Filler(900000), L"failed:"},
+      {"header ends at 100,000", Filler(99995) + "[Cut]\n" + Filler(900000), L"[Cut]\n"},
       // What a document may keep is bounded; lines that keep nothing cost nothing.
-      {"999,996 blank lines", Write("[S]\n" + std::string(999996, '\n')), L"[S]\n"},
-      {"30 MiB of tiny entries", Write(Repeat("[S]\n", "k=\n", 30 << 20)), L"failed:"},
-      {"a value of 20 MB", Write(Repeat("[S]\nk=", "v", 20000000)), L"failed:"},
+      {"999,996 blank lines", "[S]\n" + std::string(999996, '\n'), L"[S]\n"},
+      {"30 MiB of tiny entries", Repeat("[S]\n", "k=\n", 30 << 20), L"failed:"},
+      {"a value of 20 MB", Repeat("[S]\nk=", "v", 20000000), L"failed:"},
   };
-  for (const auto& c : cases) EXPECT_EQ(Load(c.path).substr(0, 200), c.dump) << c.what;  // short on failure
-
-  const std::wstring locked = Write("[S]\nk=v\n");
-  tw::UniqueFile writer(CreateFileW(locked.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-  EXPECT_EQ(Load(locked), L"failed:");
+  for (const auto& c : cases) EXPECT_EQ(Load(c.bytes).substr(0, 200), c.dump) << c.what;  // short on failure
 }
 
 // Only the publishing tool's text skips; what wcstoul takes to FFFFFFFF by overflow or a sign matches no file.
